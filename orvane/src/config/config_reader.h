@@ -1,0 +1,35 @@
+#pragma once
+// Reads a whole experiment configuration document from a byte stream. The stream is read
+// sequentially through a fixed 8192-byte buffer; the text is never held whole. Every error
+// names where it was detected, as "<message> at line L column C".
+
+#include <cstddef>
+#include <cstdio>
+#include <istream>
+#include <string>
+#include <string_view>
+
+#include "base/result.h"
+#include "config/experiment.h"
+
+namespace orvane {
+
+struct JsonError {
+  std::string message;  // e.g. "missing field `name`"
+  // 1-based position where the reader detected the error; line 0 for a read failure of
+  // the stream, which has no position.
+  size_t line = 0;
+  size_t column = 0;
+
+  // "<message> at line L column C", or the bare message when line is 0.
+  std::string display() const;
+};
+
+// Reads from an open file descriptor until end of file. A read failure (for example a
+// directory) is a JsonError carrying the OS message "<description> (os error N)".
+Result<ExperimentConfig, JsonError> read_experiment_config_fd(int fd);
+
+// Reads from an in-memory text (tests, fuzzing). Same rules and messages.
+Result<ExperimentConfig, JsonError> read_experiment_config(std::string_view text);
+
+}  // namespace orvane

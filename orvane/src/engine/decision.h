@@ -1,0 +1,42 @@
+#pragma once
+// What a run of the chain decides for one feature: the internal form, whose exposure
+// events are still records, and the public Decision, whose events are serialised.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/json.h"
+#include "config/experiment.h"
+#include "events/experiment_event.h"
+#include "events/serialized_events.h"
+
+namespace orvane {
+
+struct InternalDecision {
+  std::string feature_name;
+  std::optional<std::string> variant_name;
+  Json value;  // null when the deciding stage has none
+  std::vector<ExperimentEvent> events;
+  uint32_t feature_id = 0;
+  uint32_t feature_version = 0;
+  std::optional<ValueType> value_type;
+};
+
+struct Decision {
+  uint32_t feature_id = 0;
+  std::string feature_name;
+  uint32_t feature_version = 0;
+  std::optional<std::string> variant_name;
+  Json value;
+  std::optional<ValueType> value_type;
+  std::vector<std::string> event_data;  // compact event texts
+  std::vector<Event> events;            // encoded event documents
+};
+
+// Decision { feature_id: 1, feature_name: "f", ..., events: [Event { kind: FracAvail,
+// json: "..." }] } on one line.
+std::string decision_debug(const Decision& decision);
+
+}  // namespace orvane

@@ -1,0 +1,49 @@
+#pragma once
+// The engine's internal pieces, shared between its files and tests: targeting evaluation,
+// bucketing, exposure event construction and the stage dispatch.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "base/result.h"
+#include "config/targeting_tree.h"
+#include "context/context.h"
+#include "engine/orvane.h"
+#include "engine/orvane_error.h"
+#include "engine/stage.h"
+#include "events/experiment_event.h"
+#include "model/feature.h"
+
+namespace orvane {
+
+// --- targeting evaluation: true, false, or no result (nullopt) ---
+std::optional<bool> eval(const TargetingTree& tree, const Context& ctx);
+// Not symmetric: `a` is the first value of the comparison.
+std::optional<bool> value_eq(const Json& a, const Json& b);
+// Decimal text to double: optional sign, digits with an optional point, optional exponent,
+// or inf / infinity / nan in any letter case. No blanks, no hex; empty is not a number.
+std::optional<double> parse_decimal(std::string_view text);
+// Exact, then within 2^-52 absolutely, then at most 4 units in the last place.
+bool approx_eq(double x, double y);
+bool cmp_floats(Comp op, double x, double threshold);
+std::optional<bool> cmp_op(const Context& ctx, Comp op, const ContextField& field, double threshold);
+
+// --- bucketing ---
+// SHA-1 of `seed`, read as a big-endian 160-bit number, modulo 1000.
+uint16_t bucket_of(std::string_view seed);
+
+// --- exposure events ---
+// No event when the feature does not emit events; errors for a feature without variant
+// set, without bucket_val, or a context without that field.
+Result<std::optional<ExperimentEvent>, OrvaneError> make_event(const Feature& feature,
+                                                               EventKind kind,
+                                                               std::string_view variant_name,
+                                                               const Context& ctx);
+
+// --- stages ---
+using StageResult = Result<StageOutcome, OrvaneError>;
+StageResult run_stage(Stage stage, const Orvane& engine, const Feature& feature,
+                      const Context& ctx);
+
+}  // namespace orvane

@@ -1,0 +1,73 @@
+#pragma once
+// The engine: the compiled features and the chain of stages, fixed at construction and
+// only read afterwards, so any number of threads may call it at once.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "base/result.h"
+#include "context/context.h"
+#include "engine/decision.h"
+#include "engine/orvane_error.h"
+#include "engine/stage.h"
+#include "model/compile.h"
+#include "model/feature.h"
+
+namespace orvane {
+
+// An error, no decision, or one decision.
+using DecideResult = Result<std::optional<Decision>, OrvaneError>;
+using InternalResult = Result<std::optional<InternalDecision>, OrvaneError>;
+
+class Orvane {
+ public:
+  Orvane(FeatureList features, std::vector<Stage> chain);
+
+  const FeatureList& features() const { return features_; }
+  const std::vector<Stage>& chain() const { return chain_; }
+
+  // The first feature of the list with exactly this name, or null.
+  const Feature* find_feature(std::string_view name) const;
+
+ private:
+  FeatureList features_;
+  std::vector<Stage> chain_;
+  // First index of each name in features_; the names point into the features.
+  std::unordered_map<std::string_view, size_t> first_by_name_;
+};
+
+// Runs the chain for `feature`; events of earlier stages precede the deciding stage's.
+InternalResult decide_internal(const Orvane& engine, const Feature& feature, const Context& ctx);
+// decide_internal, then the serialisation of the decision's events.
+DecideResult decide(const Orvane& engine, const Feature& feature, const Context& ctx);
+
+// Decides the first feature named `name`; `identifier_type`, when given, must equal the
+// feature's bucketing field.
+DecideResult choose(const Orvane& engine, std::string_view name, const Context& ctx,
+                    const std::optional<ContextField>& identifier_type);
+
+// Decides every feature that is not a dynamic configuration (only those bucketed by
+// `identifier_type` when given). Never fails as a whole; a later feature of the same name
+// replaces an earlier entry.
+std::unordered_map<std::string, DecideResult> choose_all(
+    const Orvane& engine, const Context& ctx, const std::optional<ContextField>& identifier_type);
+
+// Typed lookups of dynamic configuration values.
+Result<const Feature*, OrvaneError> feature_by_name(const Orvane& engine, std::string_view name);
+Result<Json, OrvaneError> get_value(const Orvane& engine, std::string_view name, const Context& ctx);
+Result<bool, OrvaneError> get_bool(const Orvane& engine, std::string_view name, const Context& ctx);
+Result<int64_t, OrvaneError> get_int(const Orvane& engine, std::string_view name, const Context& ctx);
+Result<double, OrvaneError> get_float(const Orvane& engine, std::string_view name, const Context& ctx);
+Result<std::string, OrvaneError> get_string(const Orvane& engine, std::string_view name,
+                                            const Context& ctx);
+Result<JsonObject, OrvaneError> get_map(const Orvane& engine, std::string_view name,
+                                        const Context& ctx);
+// Every dynamic configuration's decision; a failed or missing decision becomes a default
+// decision carrying the default value of the feature's value type.
+std::unordered_map<std::string, Decision> get_all_values(const Orvane& engine, const Context& ctx);
+
+}  // namespace orvane

@@ -1,0 +1,27 @@
+#pragma once
+// Random version-4 UUIDs from the operating system's random source, and the parsing of
+// the textual forms a device identifier may come in.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace orvane {
+
+using Uuid = std::array<uint8_t, 16>;
+
+// A fresh random version-4 UUID. Bytes may be drawn from a buffer refilled from the OS;
+// a forked process never repeats its parent's or a sibling's UUIDs.
+Uuid random_uuid_v4();
+
+// Accepts 32 hex digits; the hyphenated 36-character form; the hyphenated form in braces;
+// or the hyphenated form after "urn:uuid:". Hex digits in either case.
+std::optional<Uuid> parse_uuid(std::string_view text);
+
+// Canonical lower-case hyphenated form, 36 characters, appended to `out`.
+void append_uuid(std::string& out, const Uuid& uuid);
+std::string uuid_text(const Uuid& uuid);
+
+}  // namespace orvane

@@ -1,0 +1,35 @@
+#pragma once
+// Why an engine could not be built. Each alternative has one fixed display text, which
+// Python callers see.
+
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "config/config_reader.h"
+
+namespace orvane {
+
+struct IoError {
+  std::string description;  // the OS description, e.g. "No such file or directory"
+  int code = 0;             // errno
+};
+
+struct InvalidDecisionMaker {
+  std::string text;  // the failure text of the stage-name resolution
+};
+
+// Parent references (holdout or mutex group) that come back to where they started.
+struct ParentCycle {
+  std::vector<std::string> keys;  // the records of the cycle in order, first repeated last
+};
+
+struct OrvaneInitError {
+  std::variant<IoError, JsonError, InvalidDecisionMaker, ParentCycle> error;
+
+  // "Std io error: \"<description> (os error N)\"", "Json error: \"<reader message>\"",
+  // "Invalid DecisionMaker: \"<text>\"", "Parent cycle: \"a\" -> \"b\" -> \"a\"".
+  std::string display() const;
+};
+
+}  // namespace orvane
