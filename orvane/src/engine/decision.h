@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/debug_text.h"
 #include "base/json.h"
 #include "config/experiment.h"
 #include "events/experiment_event.h"
@@ -38,5 +39,6 @@ struct Decision {
 // Decision { feature_id: 1, feature_name: "f", ..., events: [Event { kind: FracAvail,
 // json: "..." }] } on one line.
 std::string decision_debug(const Decision& decision);
+DebugNode decision_debug_node(const Decision& decision);
 
 }  // namespace orvane
