@@ -11,9 +11,11 @@
 namespace orvane {
 
 struct IoError {
-  std::string description;  // the OS description, e.g. "No such file or directory"
-  int code = 0;             // errno
+  std::string message;  // e.g. "No such file or directory (os error 2)"
 };
+
+// The OS description of `code` followed by " (os error N)".
+IoError io_error_from_errno(int code);
 
 struct InvalidDecisionMaker {
   std::string text;  // the failure text of the stage-name resolution

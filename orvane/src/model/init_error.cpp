@@ -1,0 +1,39 @@
+#include "model/init_error.h"
+
+#include <cstring>
+
+#include "base/quote.h"
+
+namespace orvane {
+
+IoError io_error_from_errno(int code) {
+  char buffer[256];
+  // The GNU strerror_r may return a static string instead of filling the buffer.
+  const char* description = strerror_r(code, buffer, sizeof buffer);
+  return IoError{std::string(description) + " (os error " + std::to_string(code) + ")"};
+}
+
+std::string OrvaneInitError::display() const {
+  struct Display {
+    std::string operator()(const IoError& e) const {
+      return "Std io error: " + quoted_text(e.message);
+    }
+    std::string operator()(const JsonError& e) const {
+      return "Json error: " + quoted_text(e.display());
+    }
+    std::string operator()(const InvalidDecisionMaker& e) const {
+      return "Invalid DecisionMaker: " + quoted_text(e.text);
+    }
+    std::string operator()(const ParentCycle& e) const {
+      std::string out = "Parent cycle: ";
+      for (size_t i = 0; i < e.keys.size(); ++i) {
+        if (i > 0) out += " -> ";
+        append_quoted(out, e.keys[i]);
+      }
+      return out;
+    }
+  };
+  return std::visit(Display{}, error);
+}
+
+}  // namespace orvane

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what building and testing Orvane needs, skipping what is already there:
+# the Debian packages of the toolchain and libraries, and a Python virtual environment
+# in .venv for the module and its test tools.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+python_has_headers() {
+  python3 -c 'import sysconfig, os, venv, ensurepip
+assert os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h"))' 2>/dev/null
+}
+
+wanted=(g++ pkg-config nlohmann-json3-dev libssl-dev uuid-dev libgtest-dev libbenchmark-dev)
+# cmake and ninja may come from pip; a Python from elsewhere (pyenv) brings its own
+# headers and venv module.
+command -v cmake >/dev/null || wanted+=(cmake)
+command -v ninja >/dev/null || wanted+=(ninja-build)
+command -v python3 >/dev/null && python_has_headers || wanted+=(python3 python3-dev python3-venv)
+
+missing=()
+for p in "${wanted[@]}"; do installed "$p" || missing+=("$p"); done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing Debian packages: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+[ -x .venv/bin/python ] || python3 -m venv .venv
+.venv/bin/python -m pip install -q --upgrade pip >/dev/null

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs everything and runs every test: the C++ core through CTest, the Python module
+# through pytest. Fails when any test fails or when a runner finds nothing to run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+echo "== C++ core (warnings are errors)"
+cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_WERROR=ON >/dev/null
+cmake --build build/test
+ctest --test-dir build/test --output-on-failure --no-tests=error -j2
+
+echo "== Python module"
+.venv/bin/python -m pip install -q ".[test]"
+status=0
+.venv/bin/python -m pytest -q orvane-py/tests || status=$?
+if [ "$status" -eq 5 ]; then
+  echo "pytest collected no tests" >&2
+  exit 1
+fi
+exit "$status"
