@@ -1,0 +1,83 @@
+#pragma once
+// What each Python class of the module holds. Instances are created only by the binding
+// (init, make_ctx and the engine's methods) and never change afterwards, except that
+// GetExperimentRes and GetMapRes hand out their stored Python object itself.
+
+#include <nanobind/nanobind.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "context/context.h"
+#include "engine/decision.h"
+#include "engine/orvane.h"
+#include "py_error.h"
+
+namespace orvane {
+
+struct PyContext {
+  Context context;  // fields whose conversion failed are absent
+  OptionalError err;
+};
+
+struct PyOrvane {
+  std::optional<Orvane> engine;  // absent after a failed init
+  OptionalError err;
+};
+
+struct PyDecision {
+  std::optional<Decision> decision;
+  OptionalError err;
+};
+
+struct GetAllDecisionsRes {
+  std::optional<std::unordered_map<std::string, PyDecision>> decisions;
+  OptionalError err;
+};
+
+struct GetExperimentRes {
+  nanobind::object val;  // the feature dict; null when absent
+  OptionalError err;
+};
+
+struct GetBoolRes {
+  bool val = false;
+  OptionalError err;
+};
+
+struct GetIntegerRes {
+  int64_t val = 0;
+  OptionalError err;
+};
+
+struct GetFloatRes {
+  double val = 0.0;
+  OptionalError err;
+};
+
+struct GetStringRes {
+  std::string val;
+  OptionalError err;
+};
+
+struct GetMapRes {
+  nanobind::object val;  // a dict; null only after the garbage collector cleared it
+  OptionalError err;
+};
+
+// Wraps a payload in a new instance of its Python class.
+template <class T>
+nanobind::object make_instance(T payload) {
+  return nanobind::cast(std::move(payload), nanobind::rv_policy::move);
+}
+
+// The payload of `self`, which the method descriptors guarantee to be of class T.
+template <class T>
+T& payload(PyObject* self) {
+  return *nanobind::inst_ptr<T>(nanobind::handle(self));
+}
+
+}  // namespace orvane
