@@ -2,7 +2,13 @@
 must answer for them (bucket of an identifier, Python form of a record)."""
 
 import hashlib
+import pathlib
 import struct
+
+EXAMPLE_CONFIG = pathlib.Path(__file__).resolve().parents[2] / "examples" / "experiments.json"
+
+# Every stage, in the order a service normally chains them.
+ALL_STAGES = "darkmode targeting overrides holdout mutex_group fractional_availability value"
 
 
 def experiment(name, id=1, type="range_variant", enabled=True, version="1", owner="team",

@@ -1,15 +1,9 @@
 import json
-import pathlib
 
 import pytest
 
 import pyorvane
-
-REPO = pathlib.Path(__file__).resolve().parents[2]
-EXAMPLE_CONFIG = REPO / "examples" / "experiments.json"
-
-# Every stage, in the order a service normally chains them.
-ALL_STAGES = "darkmode targeting overrides holdout mutex_group fractional_availability value"
+from configs import ALL_STAGES, EXAMPLE_CONFIG
 
 
 @pytest.fixture
