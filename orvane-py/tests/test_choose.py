@@ -295,3 +295,29 @@ def test_context_with_conversion_errors_is_used_as_it_is(write_config):
     ctx = pyorvane.make_ctx({"user_id": "u1", "build_number": "x"})
     assert ctx.err() == '"build_number" type mismatch (integer).'
     assert engine.choose("f", ctx).decision() == "v"
+
+
+def test_calls_from_several_threads_agree(example_engine, example_records):
+    import threading
+
+    record = example_records["onboarding_flow"]
+    devices = [f"device-{i}" for i in range(40)]
+    expected = {device: expected_variant(record, device) for device in devices}
+    seen = {}
+    failures = []
+
+    def work(chunk):
+        for device in chunk:
+            ctx = pyorvane.make_ctx({"device_id": device, "app_name": "ios"})
+            result = example_engine.choose("onboarding_flow", ctx)
+            if result.err() is not None:
+                failures.append(result.err())
+            seen[device] = result.decision()
+
+    threads = [threading.Thread(target=work, args=(devices[i::4],)) for i in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert failures == []
+    assert seen == expected
