@@ -8,11 +8,15 @@ DebugNode decision_debug_node(const Decision& decision) {
   std::optional<DebugNode> variant;
   if (decision.variant_name) variant = DebugNode::string(*decision.variant_name);
   std::optional<DebugNode> value_type;
-  if (decision.value_type) value_type = DebugNode::leaf(std::string(value_type_text(*decision.value_type)));
+  if (decision.value_type) {
+    value_type = DebugNode::leaf(std::string(value_type_text(*decision.value_type)));
+  }
 
   std::vector<DebugNode> event_data;
   event_data.reserve(decision.event_data.size());
-  for (const std::string& text : decision.event_data) event_data.push_back(DebugNode::string(text));
+  for (const std::string& text : decision.event_data) {
+    event_data.push_back(DebugNode::string(text));
+  }
 
   std::vector<DebugNode> events;
   events.reserve(decision.events.size());
@@ -26,7 +30,8 @@ DebugNode decision_debug_node(const Decision& decision) {
       "Decision", {
                       {"feature_id", DebugNode::leaf(std::to_string(decision.feature_id))},
                       {"feature_name", DebugNode::string(decision.feature_name)},
-                      {"feature_version", DebugNode::leaf(std::to_string(decision.feature_version))},
+                      {"feature_version",
+                       DebugNode::leaf(std::to_string(decision.feature_version))},
                       {"variant_name", DebugNode::optional(std::move(variant))},
                       {"value", json_debug_node(decision.value)},
                       {"value_type", DebugNode::optional(std::move(value_type))},

@@ -1,0 +1,120 @@
+#include "engine/orvane.h"
+
+#include <utility>
+
+#include "engine/internal.h"
+
+namespace orvane {
+
+Orvane::Orvane(FeatureList features, std::vector<Stage> chain)
+    : features_(std::move(features)), chain_(std::move(chain)) {
+  // The views point into the features, which are shared immutable objects, so they stay
+  // valid however the engine itself is moved or copied. emplace keeps the first index of a
+  // name, which is the feature a linear scan would find.
+  first_by_name_.reserve(features_.size());
+  for (size_t i = 0; i < features_.size(); ++i) {
+    first_by_name_.emplace(std::string_view(features_[i]->name), i);
+  }
+}
+
+const Feature* Orvane::find_feature(std::string_view name) const {
+  auto it = first_by_name_.find(name);
+  if (it == first_by_name_.end()) return nullptr;
+  return features_[it->second].get();
+}
+
+InternalResult decide_internal(const Orvane& engine, const Feature& feature, const Context& ctx) {
+  // Events handed over by Continue; they reach the caller only if a later stage decides.
+  std::vector<ExperimentEvent> carried;
+  // Each alternative says whether the run ends here (with a result) or goes on; visiting
+  // makes a new outcome alternative a compile error until it is handled.
+  struct Gather {
+    std::vector<ExperimentEvent>& carried;
+    std::optional<InternalResult> operator()(outcome::Pass&) const { return std::nullopt; }
+    std::optional<InternalResult> operator()(outcome::NoDecision&) const {
+      return InternalResult(std::optional<InternalDecision>());
+    }
+    std::optional<InternalResult> operator()(outcome::Continue& handed) const {
+      carried.insert(carried.end(), std::make_move_iterator(handed.events.begin()),
+                     std::make_move_iterator(handed.events.end()));
+      return std::nullopt;
+    }
+    std::optional<InternalResult> operator()(outcome::Decided& decided) const {
+      InternalDecision& decision = decided.decision;
+      // Exposures handed over by earlier stages happened first, so they lead.
+      if (!carried.empty()) {
+        carried.insert(carried.end(), std::make_move_iterator(decision.events.begin()),
+                       std::make_move_iterator(decision.events.end()));
+        decision.events = std::move(carried);
+      }
+      return InternalResult(std::optional<InternalDecision>(std::move(decision)));
+    }
+  };
+  for (Stage stage : engine.chain()) {
+    StageResult result = run_stage(stage, engine, feature, ctx);
+    if (!result) return std::move(result).error();
+    if (std::optional<InternalResult> done = std::visit(Gather{carried}, *result)) {
+      return std::move(*done);
+    }
+  }
+  return std::optional<InternalDecision>();
+}
+
+DecideResult decide(const Orvane& engine, const Feature& feature, const Context& ctx) {
+  InternalResult internal = decide_internal(engine, feature, ctx);
+  if (!internal) return std::move(internal).error();
+  if (!*internal) return std::optional<Decision>();
+  InternalDecision& decision = **internal;
+
+  // Serialised even without events, so every decision goes through the same path and
+  // comes out with two (possibly empty) lists.
+  auto serialized = serialize_events(ctx, std::move(decision.events));
+  if (!serialized) {
+    return OrvaneError{errors::MalformedEvent{std::move(serialized.error().message)}};
+  }
+  return std::optional<Decision>(Decision{
+      .feature_id = decision.feature_id,
+      .feature_name = std::move(decision.feature_name),
+      .feature_version = decision.feature_version,
+      .variant_name = std::move(decision.variant_name),
+      .value = std::move(decision.value),
+      .value_type = decision.value_type,
+      .event_data = std::move(serialized->event_data),
+      .events = std::move(serialized->events),
+  });
+}
+
+DecideResult choose(const Orvane& engine, std::string_view name, const Context& ctx,
+                    const std::optional<ContextField>& identifier_type) {
+  const Feature* feature = engine.find_feature(name);
+  if (!feature) return OrvaneError{errors::FeatureNotFoundWithName{std::string(name)}};
+  if (identifier_type) {
+    // The identifier type does not pick the bucketing field; it guards against a caller
+    // that means another identifier than the one the feature is bucketed by.
+    if (!feature->variant_set || !feature->variant_set->bucket_val) {
+      return OrvaneError{errors::InvalidFeature{}};
+    }
+    const ContextField& configured = *feature->variant_set->bucket_val;
+    if (!(*identifier_type == configured)) {
+      return OrvaneError{errors::IdentifierTypeMismatch{*identifier_type, configured}};
+    }
+  }
+  return decide(engine, *feature, ctx);
+}
+
+std::unordered_map<std::string, DecideResult> choose_all(
+    const Orvane& engine, const Context& ctx, const std::optional<ContextField>& identifier_type) {
+  std::unordered_map<std::string, DecideResult> results;
+  for (const auto& feature : engine.features()) {
+    if (feature->type == ExperimentType::DynamicConfig) continue;
+    if (identifier_type) {
+      const auto& set = feature->variant_set;
+      if (!set || !set->bucket_val || !(*set->bucket_val == *identifier_type)) continue;
+    }
+    // insert_or_assign: of two features sharing a name, the later one's result stands.
+    results.insert_or_assign(feature->name, decide(engine, *feature, ctx));
+  }
+  return results;
+}
+
+}  // namespace orvane

@@ -1,0 +1,205 @@
+#include <charconv>
+#include <utility>
+
+#include "engine/internal.h"
+
+namespace orvane {
+namespace {
+
+using outcome::Continue;
+using outcome::Decided;
+using outcome::NoDecision;
+using outcome::Pass;
+
+// Variant names of a holdout group's decision that mean something to the held feature.
+constexpr std::string_view kHoldoutVariant = "holdout";
+constexpr std::string_view kControlVariant = "control_1";
+
+void append_decimal(std::string& out, uint32_t value) {
+  char buffer[10];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  (void)ec;  // ten digits always hold a 32-bit number
+  out.append(buffer, end);
+}
+
+// Room for the identifier text in the seed; exact for strings, the common case, and a
+// guess for JSON values from other_fields, which may grow the string once.
+size_t identifier_capacity(const FieldView& value) {
+  if (const auto* text = std::get_if<std::string_view>(&value)) return text->size();
+  return 24;
+}
+
+// The decision a feature gets from a stage that picked a variant, with the exposure event
+// (if the feature emits one) as its only event.
+InternalDecision variant_decision(const Feature& feature, std::string variant, Json value,
+                                  std::optional<ExperimentEvent> event,
+                                  std::optional<ValueType> value_type) {
+  InternalDecision decision{
+      .feature_name = feature.name,
+      .variant_name = std::move(variant),
+      .value = std::move(value),
+      .events = {},
+      .feature_id = feature.id,
+      .feature_version = feature.version,
+      .value_type = value_type,
+  };
+  if (event) decision.events.push_back(std::move(*event));
+  return decision;
+}
+
+StageResult darkmode(const Feature& feature) {
+  if (feature.enabled) return Pass{"darkmode:enabled"};
+  return NoDecision{};
+}
+
+// Lets everything through; the two reasons keep the enabled flag visible to a reader of
+// the chain without acting on it.
+StageResult locale(const Feature& feature) {
+  return Pass{feature.enabled ? "locale:fixme2" : "locale:fixme"};
+}
+
+StageResult targeting(const Feature& feature, const Context& ctx) {
+  if (!feature.targeting) return Pass{"targeting:none_found"};
+  // A tree that cannot be decided for this request keeps the feature out, like false.
+  if (eval(*feature.targeting, ctx) == std::optional<bool>(true)) return Pass{"targeting:targeted"};
+  return NoDecision{};
+}
+
+StageResult overrides(const Feature& feature, const Context& ctx) {
+  if (!feature.overrides) return Pass{"overrides:none_found"};
+  const std::string* winner = nullptr;
+  for (const OverrideMap& map : *feature.overrides) {
+    for (const auto& [variant, tree] : map) {
+      std::optional<bool> hit = eval(tree, ctx);
+      // An undecidable tree ends the search: trying later entries could pick a variant
+      // that an earlier, undecidable override was meant to take precedence over.
+      if (!hit) return Pass{"t.eval:err"};
+      if (*hit) {
+        winner = &variant;
+        break;
+      }
+    }
+    if (winner) break;
+  }
+  if (!winner) return Pass{"overrides:none_hit"};
+
+  auto event = make_event(feature, EventKind::Override, *winner, ctx);
+  if (!event) return std::move(event).error();
+  return Decided{variant_decision(feature, *winner, Json(*winner), std::move(*event),
+                                  ValueType::String)};
+}
+
+// Marks the first event as handed over by `kind`; the events after it keep the kind of
+// the stage that made them.
+void mark_first(std::vector<ExperimentEvent>& events, EventKind kind) {
+  if (!events.empty()) events.front().kind = kind;
+}
+
+StageResult holdout(const Orvane& engine, const Feature& feature, const Context& ctx) {
+  if (!feature.variant_set || !feature.variant_set->holdout) return Pass{"no_holdout_group"};
+  const Feature& group = *feature.variant_set->holdout;
+  InternalResult nested = decide_internal(engine, group, ctx);
+  if (!nested) return std::move(nested).error();
+  std::optional<InternalDecision>& held = *nested;
+  if (!held || !held->variant_name) return Pass{"in_holdout:false"};
+
+  mark_first(held->events, EventKind::Holdout);
+  if (*held->variant_name == kHoldoutVariant) {
+    return Decided{InternalDecision{
+        .feature_name = feature.name,
+        .variant_name = std::nullopt,
+        .value = group.value ? *group.value : Json(),
+        .events = std::move(held->events),
+        .feature_id = feature.id,
+        .feature_version = feature.version,
+        .value_type = group.value_type,
+    }};
+  }
+  if (*held->variant_name == kControlVariant) return Continue{std::move(held->events)};
+  return Pass{"in_holdout:false"};
+}
+
+StageResult mutex_group(const Orvane& engine, const Feature& feature, const Context& ctx) {
+  if (!feature.variant_set || !feature.variant_set->mutex_group) return Pass{"no_mutex_group"};
+  InternalResult nested = decide_internal(engine, *feature.variant_set->mutex_group, ctx);
+  if (!nested) return std::move(nested).error();
+  std::optional<InternalDecision>& assigned = *nested;
+  // The group's variants are named after its members; only the member it assigned the
+  // request to may go on.
+  if (!assigned || assigned->variant_name != feature.name) return NoDecision{};
+  mark_first(assigned->events, EventKind::MutexGroup);
+  return Continue{std::move(assigned->events)};
+}
+
+StageResult fractional_availability(const Feature& feature, const Context& ctx) {
+  if (!feature.variant_set) return Pass{"frac_avail:no variant_set"};
+  const VariantSet& set = *feature.variant_set;
+  if (!set.bucket_val) return OrvaneError{errors::MissingBucketValInConfig{}};
+  FieldView identifier = view_field(*set.bucket_val, ctx);
+  if (std::holds_alternative<std::monostate>(identifier)) {
+    return OrvaneError{errors::MissingBucketValInContext{*set.bucket_val}};
+  }
+
+  // id "." name "." shuffle_version identifier, with no separator before the identifier:
+  // the layout is fixed, since any change would move every request to another bucket.
+  std::string seed;
+  seed.reserve(2 * 10 + 2 + feature.name.size() + identifier_capacity(identifier));
+  append_decimal(seed, feature.id);
+  seed += '.';
+  seed += feature.name;
+  seed += '.';
+  append_decimal(seed, set.shuffle_version);
+  append_identifier_text(seed, identifier);
+
+  // Single precision throughout, so boundaries such as 0.25 fall where the configured
+  // float ranges put them.
+  const float x = static_cast<float>(bucket_of(seed)) / 1000.0f;
+  const Variant* chosen = nullptr;
+  for (const Variant& variant : set.variants) {
+    if (variant.range_start <= x && x < variant.range_end) {
+      chosen = &variant;
+      break;
+    }
+  }
+  if (!chosen) return Pass{"frac_avail:not in variants"};
+
+  auto event = make_event(feature, EventKind::FracAvail, chosen->name, ctx);
+  if (!event) return std::move(event).error();
+  return Decided{variant_decision(feature, chosen->name, Json(), std::move(*event), std::nullopt)};
+}
+
+StageResult value(const Feature& feature) {
+  if (!feature.value) return NoDecision{};
+  const Json& configured = *feature.value;
+  // Null and arrays are not values a dynamic configuration can hand out; a later stage
+  // may still decide.
+  if (configured.is_null() || configured.is_array()) return Pass{"value:null_or_array"};
+  return Decided{InternalDecision{
+      .feature_name = feature.name,
+      .variant_name = std::nullopt,
+      .value = configured,
+      .events = {},
+      .feature_id = feature.id,
+      .feature_version = feature.version,
+      .value_type = feature.value_type,
+  }};
+}
+
+}  // namespace
+
+StageResult run_stage(Stage stage, const Orvane& engine, const Feature& feature,
+                      const Context& ctx) {
+  switch (stage) {
+    case Stage::Darkmode: return darkmode(feature);
+    case Stage::Locale: return locale(feature);
+    case Stage::Targeting: return targeting(feature, ctx);
+    case Stage::Overrides: return overrides(feature, ctx);
+    case Stage::Holdout: return holdout(engine, feature, ctx);
+    case Stage::MutexGroup: return mutex_group(engine, feature, ctx);
+    case Stage::FractionalAvailability: return fractional_availability(feature, ctx);
+    case Stage::Value: return value(feature);
+  }
+  return Pass{"unknown stage"};  // unreachable: the switch covers every Stage
+}
+
+}  // namespace orvane
