@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/debug_text.h"
 #include "base/result.h"
 #include "context/context.h"
 #include "events/experiment_event.h"
@@ -17,6 +18,9 @@ struct Event {
   std::string json;
 };
 
+// Event { kind: FracAvail, json: "{\"1\":...}" }
+DebugNode event_debug_node(const Event& event);
+
 struct SerializedEvents {
   std::vector<std::string> event_data;  // compact texts, in event order
   std::vector<Event> events;            // encoded documents, in event order
@@ -26,12 +30,19 @@ struct EventError {
   std::string message;  // e.g. "out of range integral type conversion attempted"
 };
 
+// The causes serialize_events reports, as their texts.
+inline constexpr const char* kTimestampOutOfRange =
+    "out of range integral type conversion attempted";
+inline constexpr const char* kRandomSourceUnavailable =
+    "operating system random source unavailable";
+
 // Consumes `events`. Fails as a whole (no partial result) when a timestamp does not fit a
-// signed 64-bit integer. Reads `ctx` only.
+// signed 64-bit integer, or when the OS random source cannot deliver. Reads `ctx` only.
 Result<SerializedEvents, EventError> serialize_events(const Context& ctx,
                                                       std::vector<ExperimentEvent>&& events);
 
 // The same with a fixed time and UUID source, so the encoding can be checked byte for byte.
+// The UUID texts are written as given; fails when their number differs from the events'.
 struct EventStamp {
   int64_t timestamp_ms;
   std::string batch_uuid;

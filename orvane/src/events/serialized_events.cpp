@@ -1,0 +1,250 @@
+#include "events/serialized_events.h"
+
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/json.h"
+#include "events/clock.h"
+#include "events/uuid.h"
+
+namespace orvane {
+namespace {
+
+// Every encoded event starts with the two constants and the key of the bucketing field's
+// name; the rest of the record is assembled around it.
+constexpr std::string_view kEventHead =
+    R"({"1":{"str":"experiment"},"2":{"str":"expose"},"3":{"str":)";
+// Room for the fixed keys and tags of one event and of its experiment record, and for the
+// numbers they hold.
+constexpr size_t kEventFrame = 400;
+
+void append_int(std::string& out, int64_t value) {
+  char digits[20];
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+  (void)ec;  // 20 characters hold every int64_t
+  out.append(digits, end);
+}
+
+// "key":{"tag": — the caller writes the value and the closing brace.
+void open_field(std::string& out, std::string_view key, std::string_view tag) {
+  out += '"';
+  out += key;
+  out += R"(":{")";
+  out += tag;
+  out += R"(":)";
+}
+
+void str_field(std::string& out, std::string_view key, std::string_view text) {
+  open_field(out, key, "str");
+  append_json_string(out, text);
+  out += '}';
+}
+
+void int_field(std::string& out, std::string_view key, std::string_view tag, int64_t value) {
+  open_field(out, key, tag);
+  append_int(out, value);
+  out += '}';
+}
+
+void tf_field(std::string& out, std::string_view key, bool value) {
+  out += '"';
+  out += key;
+  out += value ? R"(":{"tf":1})" : R"(":{"tf":0})";
+}
+
+// The records between key "8" and key "129" that come from the context: App, Platform,
+// request and User, each with its leading comma, or nothing for an absent one.
+std::string context_records(const Context& ctx) {
+  std::string out;
+  if (ctx.app_name) {
+    out += R"(,"107":{"rec":{)";
+    str_field(out, "2", *ctx.app_name);
+    if (ctx.build_number) {
+      out += ',';
+      int_field(out, "4", "i32", *ctx.build_number);
+    }
+    if (ctx.locale) {
+      out += ',';
+      str_field(out, "6", *ctx.locale);
+    }
+    out += "}}";
+  }
+  // A device identifier that is not a UUID is ordinary client data, not an error: the
+  // platform record is simply left out.
+  if (ctx.device_id) {
+    if (std::optional<Uuid> device = parse_uuid(*ctx.device_id)) {
+      out += R"(,"108":{"rec":{"2":{"str":")";
+      append_uuid(out, *device);
+      out += R"("}}})";
+    }
+  }
+  if (ctx.canonical_url) {
+    out += R"(,"109":{"rec":{)";
+    str_field(out, "17", *ctx.canonical_url);
+    out += "}}";
+  }
+  if (ctx.user_id) {
+    out += R"(,"112":{"rec":{)";
+    str_field(out, "1", *ctx.user_id);
+    if (ctx.logged_in) {
+      out += ',';
+      tf_field(out, "3", *ctx.logged_in);
+    }
+    if (ctx.cookie_created_timestamp) {
+      out += ',';
+      int_field(out, "4", "i64", *ctx.cookie_created_timestamp);
+    }
+    if (ctx.user_is_employee) {
+      out += ',';
+      tf_field(out, "16", *ctx.user_is_employee);
+    }
+    out += "}}";
+  }
+  return out;
+}
+
+// The parts every event of a batch shares, already encoded: an event is kEventHead, its
+// field name, `stamp`, its own UUID, `context`, its experiment record and `tail`.
+struct BatchParts {
+  std::string stamp;    // },"5":{"i64":ts},"6":{"str":
+  std::string context;  // },"8":{"str":"batch"}<107..112>,"129":{"rec":
+  std::string tail;     // }<500>}
+};
+
+BatchParts batch_parts(const Context& ctx, int64_t timestamp_ms, std::string_view batch_uuid) {
+  BatchParts parts;
+  parts.stamp = "},";
+  int_field(parts.stamp, "5", "i64", timestamp_ms);
+  parts.stamp += R"(,"6":{"str":)";
+
+  parts.context = "},";
+  str_field(parts.context, "8", batch_uuid);
+  parts.context += context_records(ctx);
+  parts.context += R"(,"129":{"rec":)";
+
+  parts.tail = "}";
+  if (ctx.country_code) {
+    parts.tail += R"(,"500":{"rec":{)";
+    str_field(parts.tail, "1", *ctx.country_code);
+    parts.tail += "}}";
+  }
+  parts.tail += '}';
+  return parts;
+}
+
+void append_experiment(std::string& out, const ExperimentEvent& event) {
+  std::string_view field = event.bucket_field.name();
+  out += '{';
+  int_field(out, "1", "i64", event.feature_id);
+  out += ',';
+  str_field(out, "2", event.feature_name);
+  out += ',';
+  str_field(out, "3", event.owner);
+  out += ',';
+  str_field(out, "4", event.variant_name);
+  out += ',';
+  int_field(out, "5", "i64", static_cast<int64_t>(event.start_ts));
+  out += ',';
+  int_field(out, "6", "i64", static_cast<int64_t>(event.stop_ts));
+  out += ',';
+  str_field(out, "7", field);
+  // The version goes out as text: readers of this record expect a string under key 8.
+  out += R"(,"8":{"str":")";
+  char digits[10];
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, event.feature_version);
+  (void)ec;  // 10 digits hold every uint32_t
+  out.append(digits, end);
+  out += R"("},)";
+  str_field(out, "9", event.identifier);
+  out += ',';
+  tf_field(out, "10", event.kind == EventKind::Override);
+  out += '}';
+}
+
+bool timestamps_fit(const std::vector<ExperimentEvent>& events) {
+  constexpr uint64_t kMax = std::numeric_limits<int64_t>::max();
+  for (const ExperimentEvent& event : events) {
+    if (event.start_ts > kMax || event.stop_ts > kMax) return false;
+  }
+  return true;
+}
+
+// `next_uuid(i)` gives the UUID text of event i, or nothing when none can be had.
+template <class NextUuid>
+Result<SerializedEvents, EventError> encode(const Context& ctx,
+                                            const std::vector<ExperimentEvent>& events,
+                                            int64_t timestamp_ms, std::string_view batch_uuid,
+                                            NextUuid next_uuid) {
+  // Checked before any event is encoded: a failing batch yields nothing but the error.
+  if (!timestamps_fit(events)) return EventError{kTimestampOutOfRange};
+
+  BatchParts parts = batch_parts(ctx, timestamp_ms, batch_uuid);
+  SerializedEvents result;
+  result.event_data.reserve(events.size());
+  result.events.reserve(events.size());
+  for (size_t i = 0; i < events.size(); ++i) {
+    const ExperimentEvent& event = events[i];
+    std::optional<std::string_view> uuid = next_uuid(i);
+    if (!uuid) return EventError{kRandomSourceUnavailable};
+
+    std::string_view field = event.bucket_field.name();
+    std::string json;
+    json.reserve(kEventFrame + kEventHead.size() + parts.stamp.size() + parts.context.size() +
+                 parts.tail.size() + 2 * field.size() + uuid->size() +
+                 event.feature_name.size() + event.owner.size() + event.variant_name.size() +
+                 event.identifier.size());
+    json += kEventHead;
+    append_json_string(json, field);
+    json += parts.stamp;
+    append_json_string(json, *uuid);
+    json += parts.context;
+    append_experiment(json, event);
+    json += parts.tail;
+
+    result.event_data.push_back(compact_text(event));
+    result.events.push_back(Event{event.kind, std::move(json)});
+  }
+  return result;
+}
+
+}  // namespace
+
+DebugNode event_debug_node(const Event& event) {
+  return DebugNode::record(
+      "Event", {{"kind", DebugNode::leaf(std::string(event_kind_name(event.kind)))},
+                {"json", DebugNode::string(event.json)}});
+}
+
+Result<SerializedEvents, EventError> serialize_events(const Context& ctx,
+                                                      std::vector<ExperimentEvent>&& events) {
+  int64_t timestamp_ms = now_millis();
+  std::optional<Uuid> batch = try_random_uuid_v4();
+  if (!batch) return EventError{kRandomSourceUnavailable};
+  std::array<char, 36> batch_text = uuid_chars(*batch);
+  std::array<char, 36> event_text;  // rewritten per event; encode() copies it before the next
+  return encode(ctx, events, timestamp_ms, std::string_view(batch_text.data(), batch_text.size()),
+                [&](size_t) -> std::optional<std::string_view> {
+                  std::optional<Uuid> uuid = try_random_uuid_v4();
+                  if (!uuid) return std::nullopt;
+                  event_text = uuid_chars(*uuid);
+                  return std::string_view(event_text.data(), event_text.size());
+                });
+}
+
+Result<SerializedEvents, EventError> serialize_events_with(const Context& ctx,
+                                                           std::vector<ExperimentEvent>&& events,
+                                                           const EventStamp& stamp) {
+  if (stamp.event_uuids.size() != events.size()) {
+    return EventError{std::to_string(stamp.event_uuids.size()) + " event UUIDs given for " +
+                      std::to_string(events.size()) + " events"};
+  }
+  return encode(ctx, events, stamp.timestamp_ms, stamp.batch_uuid,
+                [&](size_t i) -> std::optional<std::string_view> { return stamp.event_uuids[i]; });
+}
+
+}  // namespace orvane

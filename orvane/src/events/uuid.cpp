@@ -1,0 +1,94 @@
+#include "events/uuid.h"
+
+#include <chrono>
+#include <thread>
+
+#include "events/random_source.h"
+
+namespace orvane {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// 32 hex digits, or the 36-character form with hyphens before the 9th, 13th, 17th and
+// 21st digit; nothing else.
+std::optional<Uuid> parse_digits(std::string_view text, bool hyphenated) {
+  Uuid uuid{};
+  size_t pos = 0;
+  for (size_t i = 0; i < uuid.size(); ++i) {
+    if (hyphenated && (i == 4 || i == 6 || i == 8 || i == 10)) {
+      if (text[pos] != '-') return std::nullopt;
+      ++pos;
+    }
+    int high = hex_value(text[pos]);
+    int low = hex_value(text[pos + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    uuid[i] = static_cast<uint8_t>(high << 4 | low);
+    pos += 2;
+  }
+  return uuid;
+}
+
+}  // namespace
+
+std::optional<Uuid> try_random_uuid_v4() {
+  Uuid uuid;
+  if (!random_bytes(uuid)) return std::nullopt;
+  uuid[6] = static_cast<uint8_t>((uuid[6] & 0x0F) | 0x40);  // version 4
+  uuid[8] = static_cast<uint8_t>((uuid[8] & 0x3F) | 0x80);  // RFC 4122 variant
+  return uuid;
+}
+
+Uuid random_uuid_v4() {
+  for (;;) {
+    if (std::optional<Uuid> uuid = try_random_uuid_v4()) return *uuid;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+std::optional<Uuid> parse_uuid(std::string_view text) {
+  constexpr std::string_view kUrnPrefix = "urn:uuid:";
+  switch (text.size()) {
+    case 32: return parse_digits(text, false);
+    case 36: return parse_digits(text, true);
+    case 38:
+      if (text.front() != '{' || text.back() != '}') return std::nullopt;
+      return parse_digits(text.substr(1, 36), true);
+    case 45:
+      if (!text.starts_with(kUrnPrefix)) return std::nullopt;
+      return parse_digits(text.substr(kUrnPrefix.size()), true);
+    default: return std::nullopt;
+  }
+}
+
+std::array<char, 36> uuid_chars(const Uuid& uuid) {
+  std::array<char, 36> text;
+  size_t pos = 0;
+  for (size_t i = 0; i < uuid.size(); ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text[pos++] = '-';
+    text[pos++] = kHexDigits[uuid[i] >> 4];
+    text[pos++] = kHexDigits[uuid[i] & 0x0F];
+  }
+  return text;
+}
+
+void append_uuid(std::string& out, const Uuid& uuid) {
+  std::array<char, 36> text = uuid_chars(uuid);
+  out.append(text.data(), text.size());
+}
+
+std::string uuid_text(const Uuid& uuid) {
+  std::string out;
+  out.reserve(36);
+  append_uuid(out, uuid);
+  return out;
+}
+
+}  // namespace orvane
