@@ -112,6 +112,27 @@ std::string string_error(const std::string& lexer, CountingInput& in) {
   return "invalid escape";
 }
 
+// A typed reader gives up on an exponent as soon as it no longer fits 32 bits (when the
+// number is not zero and the exponent positive), at that digit; `digit` is its index.
+bool exponent_overflow(const std::string& token, size_t& digit) {
+  size_t e = token.find_first_of("eE");
+  if (e == std::string::npos) return false;
+  bool zero = token.find_first_of("123456789") > e;
+  size_t i = e + 1;
+  bool negative = i < token.size() && token[i] == '-';
+  if (i < token.size() && (token[i] == '-' || token[i] == '+')) ++i;
+  if (zero || negative) return false;
+  long long value = 0;
+  for (; i < token.size() && token[i] >= '0' && token[i] <= '9'; ++i) {
+    value = value * 10 + (token[i] - '0');
+    if (i > e + 1 && value > 2147483647) {
+      digit = i;
+      return true;
+    }
+  }
+  return false;
+}
+
 Scalar scalar_from_token(const std::string& token) {
   Scalar s;
   if (token == "true" || token == "false") {
@@ -155,27 +176,30 @@ Failure ConfigSax::syntax_failure(size_t position, const std::string& last_token
   // nlohmann's token text runs from the last string or number it scanned, so the failing
   // token is found from the token starts the input recorded since the last event: an
   // expected separator, then the token that broke the grammar.
+  size_t token_end = std::min(position, input_.consumed());
   CountingInput::TokenStart tokens[8];
   size_t count = input_.tokens_since(event_end_, tokens, 8);
+  // A byte the parser only peeked past the failing token is not part of the story.
+  while (count > 0 && tokens[count - 1].offset >= token_end) --count;
   unsigned char wanted = last_event_ == LastEvent::Key ? ':' : last_event_ == LastEvent::ValueEnd ? ',' : 0;
-  bool separated = count > 0 && wanted != 0 && tokens[0].byte == wanted;
+  bool glued = bare_value_ && input_.bare_start() < event_end_ && input_.last_bare_byte() >= event_end_;
+  bool separated = !glued && count > 0 && wanted != 0 && tokens[0].byte == wanted;
   size_t index = separated ? 1 : 0;
   TokenKind kind = TokenKind::End;
   size_t token_start = input_.consumed();
   unsigned char first = 0;
-  if (index < count) {
+  if (glued) {
+    // A word or number glued to the value before it ("1x", "truex", "0-1").
+    token_start = event_end_;
+    first = '?';
+    kind = TokenKind::Bare;
+  } else if (index < count) {
     token_start = tokens[index].offset;
     first = tokens[index].byte;
     kind = first == '"' ? TokenKind::String
            : std::strchr("{}[],:", first) != nullptr && first != 0 ? TokenKind::Punct
                                                                      : TokenKind::Bare;
-  } else if (!separated && bare_value_ && input_.last_bare_byte() >= event_end_) {
-    // A word or number glued to the value before it ("1x", "truex").
-    token_start = event_end_;
-    first = '?';
-    kind = TokenKind::Bare;
   }
-  size_t token_end = std::min(position, input_.consumed());
   std::string token_text;
   if (token_end > token_start && token_end - token_start <= last_token.size()) {
     token_text = last_token.substr(last_token.size() - (token_end - token_start));
@@ -190,7 +214,13 @@ Failure ConfigSax::syntax_failure(size_t position, const std::string& last_token
   };
   // A malformed number or word where a value was wanted.
   auto bare_error = [&]() {
-    if (overflow) return here("number out of range");
+    if (overflow) {
+      size_t digit = 0;
+      if (exponent_overflow(token_text, digit)) {
+        return Failure{"number out of range", Place::At, token_start + digit};
+      }
+      return here("number out of range");
+    }
     if (contains(lexer, "invalid number")) {
       return here(input_.at_end() ? "EOF while parsing a value" : "invalid number");
     }
