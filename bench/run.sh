@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Runs every benchmark and writes BENCHMARKS.md: the machine, the commands, the C++ and
+# Python figures of this run, and the optimisation history kept in bench/history.md.
+#
+#   bash bench/run.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+work=build/bench-data
+mkdir -p "$work"
+
+python3 bench/make_config.py 1000 "$work/features_1k.json"
+python3 bench/make_config.py 1000 "$work/features_1k_no_events.json" --no-events
+python3 bench/make_config.py 10000 "$work/features_10k.json"
+
+cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_BENCH=ON \
+  -DORVANE_BUILD_TESTS=OFF >/dev/null
+cmake --build build/bench --target orvane_bench
+export ORVANE_BENCH_CONFIG_1K=$work/features_1k.json
+export ORVANE_BENCH_CONFIG_1K_NO_EVENTS=$work/features_1k_no_events.json
+export ORVANE_BENCH_CONFIG_10K=$work/features_10k.json
+build/bench/orvane/bench/orvane_bench --benchmark_repetitions=3 \
+  --benchmark_report_aggregates_only=true --benchmark_format=console | tee "$work/cpp.txt"
+
+# Peak resident memory of a process that only loads the 10,000 features.
+cat > "$work/load_rss.py" <<'PY'
+import resource, sys, time, pyorvane
+t0 = time.perf_counter()
+e = pyorvane.init("darkmode targeting overrides holdout mutex_group fractional_availability value", sys.argv[1])
+assert e.err() is None, e.err()
+print(f"load_seconds={time.perf_counter() - t0:.3f} peak_rss_mib={resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024:.1f}")
+PY
+
+.venv/bin/python -m pip install -q .
+.venv/bin/python "$work/load_rss.py" "$ORVANE_BENCH_CONFIG_10K" | tee "$work/load_rss.txt"
+.venv/bin/python bench/bench.py "$ORVANE_BENCH_CONFIG_1K" "$ORVANE_BENCH_CONFIG_1K_NO_EVENTS" \
+  "$ORVANE_BENCH_CONFIG_10K" --json "$work/python.json" | tee "$work/python.txt"
+
+{
+  echo "# Benchmarks"
+  echo
+  echo "Written by \`bash bench/run.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC')."
+  echo
+  echo "## Machine"
+  echo
+  echo '```'
+  echo "$(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+  echo "$(free -h | awk '/Mem:/ {print $2}') memory; $(uname -sr); $(g++ --version | head -1)"
+  echo "Python $(.venv/bin/python -c 'import platform; print(platform.python_version())')"
+  echo '```'
+  echo
+  echo "## Python (per call, median of repeats; ratio to hashlib.sha1 in the same run)"
+  echo
+  echo '```'
+  cat "$work/python.txt"
+  echo
+  echo "Separate process loading 10,000 features: $(cat "$work/load_rss.txt")"
+  echo '```'
+  echo
+  echo "## C++ (Google Benchmark, mean of 3 repetitions)"
+  echo
+  echo '```'
+  grep -E '^(BM_|-|Benchmark)' "$work/cpp.txt" | grep -v -E '_(median|stddev|cv) '
+  echo '```'
+  echo
+  cat bench/history.md
+} > BENCHMARKS.md
+echo "wrote BENCHMARKS.md"
