@@ -190,7 +190,7 @@ TEST(ConfigReader, ErrorMessages) {
       {"value_type as array", "{\"a\":{\"id\":1,\"name\":\"n\",\"enabled\":true,\"version\":\"1\",\"owner\":\"o\",\"type\":\"range_variant\",\"value_type\":[],\"experiment\":{\"experiment_version\":1}}}"sv,
        "expected value at line 1 column 102"},
       {"inner array too short", "{\"a\":{\"id\":1,\"name\":\"n\",\"enabled\":true,\"version\":\"1\",\"owner\":\"o\",\"type\":\"range_variant\",\"experiment\":[1]}}"sv,
-       "invalid length 3, expected struct InnerExperiment with 6 elements at line 1 column 104"},
+       "invalid length 1, expected struct InnerExperiment with 6 elements at line 1 column 104"},
       {"inner array too long", "{\"a\":{\"id\":1,\"name\":\"n\",\"enabled\":true,\"version\":\"1\",\"owner\":\"o\",\"type\":\"range_variant\",\"experiment\":[1,[],0,null,null,null,7]}}"sv,
        "trailing characters at line 1 column 125"},
       {"inner array trailing comma", "{\"a\":{\"id\":1,\"name\":\"n\",\"enabled\":true,\"version\":\"1\",\"owner\":\"o\",\"type\":\"range_variant\",\"experiment\":[1,[],0,null,null,null,]}}"sv,

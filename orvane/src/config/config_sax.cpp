@@ -302,12 +302,11 @@ bool ConfigSax::close(bool /*object*/) {
 bool ConfigSax::finish_record(RecordFrame& frame) {
   RecordShape shape = shape_of(frame.kind);
   if (frame.array_form) {
-    // A short array leaves the fields with defaults at their defaults; the first missing
-    // field without one is reported by its place in the record.
-    for (size_t i = frame.count; i < shape.count; ++i) {
-      if (shape.defaulted & (1u << i)) continue;
-      return fail(invalid_length(i, record_expectation(frame) + " with " + std::to_string(shape.count) +
-                                        " elements"));
+    // The array form lists every field by place, so each position must be there; the
+    // message names how many elements were given.
+    if (frame.count < shape.count) {
+      return fail(invalid_length(frame.count, record_expectation(frame) + " with " +
+                                                  std::to_string(shape.count) + " elements"));
     }
     return true;
   }

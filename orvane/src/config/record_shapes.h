@@ -1,6 +1,6 @@
 #pragma once
 // What the configuration reader knows about its records: the names of their keys in
-// declaration order, which keys are required or defaulted, the variant names of the
+// declaration order, which keys are required, the variant names of the
 // enumerations, and where each key's value is stored. Shared by the parts of the reader.
 
 #include <optional>
@@ -61,19 +61,18 @@ inline std::optional<size_t> find_name(const std::string_view (&names)[N], std::
 struct RecordShape {
   const std::string_view* fields;
   size_t count;
-  uint32_t required;
-  uint32_t defaulted;  // fields that take a default when absent
+  uint32_t required;  // bit i set: field i must be present in the object form
 };
 
 inline RecordShape shape_of(RecordKind kind) {
   switch (kind) {
-    case RecordKind::Experiment: return {kExperimentFields, 14, 0x203f, 0x1c0};
-    case RecordKind::Inner: return {kInnerFields, 6, 0x1, 0x6};
-    case RecordKind::Variant: return {kVariantFields, 3, 0x7, 0};
+    case RecordKind::Experiment: return {kExperimentFields, 14, 0x203f};
+    case RecordKind::Inner: return {kInnerFields, 6, 0x1};
+    case RecordKind::Variant: return {kVariantFields, 3, 0x7};
     case RecordKind::Ne:
-    case RecordKind::Compare: return {kPairFields, 2, 0x3, 0};
+    case RecordKind::Compare: return {kPairFields, 2, 0x3};
   }
-  return {kPairFields, 2, 0x3, 0};
+  return {kPairFields, 2, 0x3};
 }
 
 inline std::string record_expectation(const RecordFrame& frame) {
