@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/result.h"
 #include "config/targeting_tree.h"
@@ -43,6 +45,29 @@ Result<std::optional<ExperimentEvent>, OrvaneError> make_event(const Feature& fe
 
 // --- stages ---
 using StageResult = Result<StageOutcome, OrvaneError>;
+
+// How deep holdout and mutex groups may nest within one decision before the decision
+// fails: a configuration can chain groups without limit, the call stack cannot.
+constexpr int kMaxGroupNesting = 256;
+
+// The nested runs (holdout and mutex groups) of one top-level decision. A group that is
+// reached again through another path is decided again once and then answered from here,
+// so shared groups cost linear rather than exponential time.
+class NestedRuns {
+ public:
+  InternalResult run(const Orvane& engine, const Feature& group, const Context& ctx);
+
+ private:
+  std::vector<const Feature*> seen_;
+  std::vector<std::pair<const Feature*, InternalResult>> kept_;
+  int depth_ = 0;
+};
+
+InternalResult decide_internal(const Orvane& engine, const Feature& feature, const Context& ctx,
+                               NestedRuns& nested);
+StageResult run_stage(Stage stage, const Orvane& engine, const Feature& feature,
+                      const Context& ctx, NestedRuns& nested);
+// One stage on its own, as the first stage of a fresh decision.
 StageResult run_stage(Stage stage, const Orvane& engine, const Feature& feature,
                       const Context& ctx);
 

@@ -1,5 +1,7 @@
 #include "engine/orvane.h"
 
+#include <algorithm>
+#include <string>
 #include <utility>
 
 #include "engine/internal.h"
@@ -23,7 +25,32 @@ const Feature* Orvane::find_feature(std::string_view name) const {
   return features_[it->second].get();
 }
 
+InternalResult NestedRuns::run(const Orvane& engine, const Feature& group, const Context& ctx) {
+  for (const auto& [feature, result] : kept_) {
+    if (feature == &group) return result;
+  }
+  if (depth_ >= kMaxGroupNesting) {
+    return OrvaneError{errors::Generic{"Holdout and mutex groups nest deeper than " +
+                                       std::to_string(kMaxGroupNesting) + " levels."}};
+  }
+  // Most groups are reached once per decision; only a group met a second time is kept, so
+  // the common case copies nothing.
+  bool again = std::find(seen_.begin(), seen_.end(), &group) != seen_.end();
+  if (!again) seen_.push_back(&group);
+  ++depth_;
+  InternalResult result = decide_internal(engine, group, ctx, *this);
+  --depth_;
+  if (again) kept_.emplace_back(&group, result);
+  return result;
+}
+
 InternalResult decide_internal(const Orvane& engine, const Feature& feature, const Context& ctx) {
+  NestedRuns nested;
+  return decide_internal(engine, feature, ctx, nested);
+}
+
+InternalResult decide_internal(const Orvane& engine, const Feature& feature, const Context& ctx,
+                               NestedRuns& nested) {
   // Events handed over by Continue; they reach the caller only if a later stage decides.
   std::vector<ExperimentEvent> carried;
   // Each alternative says whether the run ends here (with a result) or goes on; visiting
@@ -51,7 +78,7 @@ InternalResult decide_internal(const Orvane& engine, const Feature& feature, con
     }
   };
   for (Stage stage : engine.chain()) {
-    StageResult result = run_stage(stage, engine, feature, ctx);
+    StageResult result = run_stage(stage, engine, feature, ctx, nested);
     if (!result) return std::move(result).error();
     if (std::optional<InternalResult> done = std::visit(Gather{carried}, *result)) {
       return std::move(*done);

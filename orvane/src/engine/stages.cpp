@@ -95,10 +95,11 @@ void mark_first(std::vector<ExperimentEvent>& events, EventKind kind) {
   if (!events.empty()) events.front().kind = kind;
 }
 
-StageResult holdout(const Orvane& engine, const Feature& feature, const Context& ctx) {
+StageResult holdout(const Orvane& engine, const Feature& feature, const Context& ctx,
+                    NestedRuns& nested_runs) {
   if (!feature.variant_set || !feature.variant_set->holdout) return Pass{"no_holdout_group"};
   const Feature& group = *feature.variant_set->holdout;
-  InternalResult nested = decide_internal(engine, group, ctx);
+  InternalResult nested = nested_runs.run(engine, group, ctx);
   if (!nested) return std::move(nested).error();
   std::optional<InternalDecision>& held = *nested;
   if (!held || !held->variant_name) return Pass{"in_holdout:false"};
@@ -119,9 +120,10 @@ StageResult holdout(const Orvane& engine, const Feature& feature, const Context&
   return Pass{"in_holdout:false"};
 }
 
-StageResult mutex_group(const Orvane& engine, const Feature& feature, const Context& ctx) {
+StageResult mutex_group(const Orvane& engine, const Feature& feature, const Context& ctx,
+                        NestedRuns& nested_runs) {
   if (!feature.variant_set || !feature.variant_set->mutex_group) return Pass{"no_mutex_group"};
-  InternalResult nested = decide_internal(engine, *feature.variant_set->mutex_group, ctx);
+  InternalResult nested = nested_runs.run(engine, *feature.variant_set->mutex_group, ctx);
   if (!nested) return std::move(nested).error();
   std::optional<InternalDecision>& assigned = *nested;
   // The group's variants are named after its members; only the member it assigned the
@@ -188,18 +190,24 @@ StageResult value(const Feature& feature) {
 }  // namespace
 
 StageResult run_stage(Stage stage, const Orvane& engine, const Feature& feature,
-                      const Context& ctx) {
+                      const Context& ctx, NestedRuns& nested) {
   switch (stage) {
     case Stage::Darkmode: return darkmode(feature);
     case Stage::Locale: return locale(feature);
     case Stage::Targeting: return targeting(feature, ctx);
     case Stage::Overrides: return overrides(feature, ctx);
-    case Stage::Holdout: return holdout(engine, feature, ctx);
-    case Stage::MutexGroup: return mutex_group(engine, feature, ctx);
+    case Stage::Holdout: return holdout(engine, feature, ctx, nested);
+    case Stage::MutexGroup: return mutex_group(engine, feature, ctx, nested);
     case Stage::FractionalAvailability: return fractional_availability(feature, ctx);
     case Stage::Value: return value(feature);
   }
   return Pass{"unknown stage"};  // unreachable: the switch covers every Stage
+}
+
+StageResult run_stage(Stage stage, const Orvane& engine, const Feature& feature,
+                      const Context& ctx) {
+  NestedRuns nested;
+  return run_stage(stage, engine, feature, ctx, nested);
 }
 
 }  // namespace orvane
