@@ -108,6 +108,20 @@ std::optional<JsonObject> read_other_fields(PyObject* value) {
   return fields;
 }
 
+// The key as a Python str, made and interned once per key: a lookup by C string would
+// build and hash a new str for each of the fourteen keys on every make_ctx. Keys are
+// string literals, so their addresses identify them. Called with the interpreter lock held.
+PyObject* interned_key(const char* key) {
+  static std::vector<std::pair<const char*, PyObject*>> keys;
+  for (const auto& [text, object] : keys) {
+    if (text == key) return object;
+  }
+  PyObject* object = PyUnicode_InternFromString(key);  // kept for the process's lifetime
+  if (object == nullptr) return nullptr;
+  keys.emplace_back(key, object);
+  return object;
+}
+
 class ContextReader {
  public:
   explicit ContextReader(PyObject* dict) : dict_(dict) {}
@@ -157,7 +171,9 @@ class ContextReader {
   // not consulted. A missing key and None both mean absent. The value is held because
   // converting it may run Python code that changes the dict.
   nb::object lookup(const char* key) {
-    PyObject* value = PyDict_GetItemString(dict_, key);
+    PyObject* key_object = interned_key(key);
+    PyObject* value = key_object != nullptr ? PyDict_GetItem(dict_, key_object)
+                                            : PyDict_GetItemString(dict_, key);
     if (value == nullptr) {
       PyErr_Clear();
       return nb::object();

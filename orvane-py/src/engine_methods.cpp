@@ -30,7 +30,10 @@ OptionalError engine_error(const OrvaneError& error) {
 }
 
 const Context& context_argument(PyObject* value) {
-  require_instance(value, nb::type<PyContext>(), "ctx", "PyContext");
+  // The class lives as long as the module; looking it up once keeps a registry search off
+  // every call.
+  static const nb::handle context_type = nb::type<PyContext>();
+  require_instance(value, context_type, "ctx", "PyContext");
   return payload<PyContext>(value).context;
 }
 

@@ -114,16 +114,18 @@ BENCHMARK(BM_ChooseAll)->ArgName("with_events")->Arg(0)->Arg(1)->Unit(benchmark:
 
 void BM_EncodeEvents(benchmark::State& state) {
   Context ctx = full_context();
-  ExperimentEvent event;
-  event.feature_name = "search_ranking_v2";
-  event.variant_name = "treatment_semantic";
-  event.bucket_field = ContextField::from_name("user_id");
-  event.identifier = "t2_8f3k2j9d";
-  event.start_ts = 1767225600000;
-  event.stop_ts = 1798761600000;
-  event.owner = "search-relevance";
-  event.feature_id = 3001;
-  event.feature_version = 7;
+  const ExperimentEvent event{
+      .feature_name = "search_ranking_v2",
+      .variant_name = "treatment_semantic",
+      .bucket_field = ContextField::from_name("user_id"),
+      .identifier = "t2_8f3k2j9d",
+      .start_ts = 1767225600000,
+      .stop_ts = 1798761600000,
+      .owner = "search-relevance",
+      .feature_id = 3001,
+      .feature_version = 7,
+      .kind = EventKind::FracAvail,
+  };
   for (auto _ : state) {
     std::vector<ExperimentEvent> events{event};
     benchmark::DoNotOptimize(serialize_events(ctx, std::move(events)));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "base/json.h"
 #include "base/quote.h"
 
@@ -48,6 +50,51 @@ TEST(Json, CompactDebugAndKinds) {
     EXPECT_EQ(json_debug(c.value), c.debug);
     EXPECT_STREQ(json_kind_name(c.value), c.kind);
   }
+}
+
+// One character at a time, the obvious way: the reference for the word-at-a-time writer.
+std::string escaped_slowly(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    char buffer[8];
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+          out += buffer;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+TEST(Json, StringEscapesAtEveryOffset) {
+  // Every character that needs escaping, and neighbours that do not (0x1f/0x20, 0x21,
+  // 0x5b/0x5d, bytes above 0x7f), at each place of a 20-byte text.
+  const char kSpecial[] = {'"', '\\', '\n', '\x01', '\x1f', ' ', '!', '[', ']', '\x7f', '\x80', '\xff'};
+  for (char special : kSpecial) {
+    for (size_t at = 0; at < 20; ++at) {
+      std::string text(20, 'a');
+      text[at] = special;
+      SCOPED_TRACE(testing::Message() << "byte " << int(static_cast<unsigned char>(special))
+                                      << " at " << at);
+      std::string out;
+      append_json_string(out, text);
+      EXPECT_EQ(out, escaped_slowly(text));
+    }
+  }
+  std::string out = "x";
+  append_json_string(out, "caf\xc3\xa9 \"q\" \\ \t");
+  EXPECT_EQ(out, "x\"caf\xc3\xa9 \\\"q\\\" \\\\ \\t\"");
 }
 
 TEST(Json, FloatDebug) {

@@ -197,7 +197,19 @@ TEST_F(RandomSource, FallsBackToUrandomThenReportsFailure) {
 
   set_urandom_path_for_testing("/nonexistent/urandom");
   EXPECT_EQ(next_text(), "none");
-  Result<SerializedEvents, EventError> result = serialize_events(Context{}, {});
+  // A batch without events needs no randomness; one event does.
+  EXPECT_TRUE(serialize_events(Context{}, {}).has_value());
+  std::vector<ExperimentEvent> one{ExperimentEvent{.feature_name = "f",
+                                                   .variant_name = "v",
+                                                   .bucket_field = ContextField::from_name("user_id"),
+                                                   .identifier = "u",
+                                                   .start_ts = 0,
+                                                   .stop_ts = 0,
+                                                   .owner = "o",
+                                                   .feature_id = 1,
+                                                   .feature_version = 1,
+                                                   .kind = EventKind::FracAvail}};
+  Result<SerializedEvents, EventError> result = serialize_events(Context{}, std::move(one));
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().message, "operating system random source unavailable");
   std::remove(path.c_str());

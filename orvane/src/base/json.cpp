@@ -2,7 +2,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "base/debug_text.h"
 #include "base/quote.h"
@@ -88,6 +90,21 @@ void append_int(std::string& out, Int value) {
   out.append(buffer, end);
 }
 
+// Whether any of the eight bytes at `p` is a control character, a quote or a backslash
+// (the classic has-zero-byte tests on the word; exact as a yes or no for the block).
+bool any_byte_needs_escape(const char* p) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr uint64_t kHighs = 0x8080808080808080ULL;
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  uint64_t control = (word - kOnes * 0x20) & ~word & kHighs;
+  uint64_t quote = word ^ (kOnes * '"');
+  uint64_t backslash = word ^ (kOnes * '\\');
+  quote = (quote - kOnes) & ~quote & kHighs;
+  backslash = (backslash - kOnes) & ~backslash & kHighs;
+  return (control | quote | backslash) != 0;
+}
+
 }  // namespace
 
 DebugNode json_debug_node(const Json& value) {
@@ -134,8 +151,22 @@ DebugNode json_debug_node(const Json& value) {
 void append_json_string(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   out += '"';
-  for (char ch : text) {
-    auto c = static_cast<unsigned char>(ch);
+  // Copy runs of characters that need no escape in one go, testing eight bytes at a time;
+  // most texts (names, identifiers, URLs) have nothing to escape.
+  size_t run = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (i + 8 <= text.size() && !any_byte_needs_escape(text.data() + i)) {
+      i += 8;
+      continue;
+    }
+    auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') {
+      ++i;
+      continue;
+    }
+    out.append(text.data() + run, i - run);
+    run = ++i;
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -145,15 +176,12 @@ void append_json_string(std::string& out, std::string_view text) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (c < 0x20) {
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 0xF];
-        } else {
-          out += ch;
-        }
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
     }
   }
+  out.append(text.data() + run, text.size() - run);
   out += '"';
 }
 

@@ -22,6 +22,6 @@ void set_getrandom_for_testing(GetrandomFn getrandom_fn);
 void set_urandom_path_for_testing(const char* path);
 
 // Bytes fetched from the OS per refill of a thread's buffer.
-inline constexpr size_t kRandomBufferSize = 512;
+inline constexpr size_t kRandomBufferSize = 4096;
 
 }  // namespace orvane

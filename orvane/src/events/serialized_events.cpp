@@ -222,6 +222,9 @@ DebugNode event_debug_node(const Event& event) {
 
 Result<SerializedEvents, EventError> serialize_events(const Context& ctx,
                                                       std::vector<ExperimentEvent>&& events) {
+  // Most decisions expose nothing; they need neither the clock, a batch UUID nor the
+  // context records, and the result is the same two empty lists.
+  if (events.empty()) return SerializedEvents{};
   int64_t timestamp_ms = now_millis();
   std::optional<Uuid> batch = try_random_uuid_v4();
   if (!batch) return EventError{kRandomSourceUnavailable};
