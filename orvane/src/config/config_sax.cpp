@@ -93,7 +93,12 @@ bool ConfigSax::scalar(const Scalar& value, size_t start, bool is_number) {
   if (is_number && input_.leading_zero() && !wants_variant(target)) return fail("invalid number");
   if (!store(target, value, is_number)) return false;
   value_done();
+  note_skipping();
   return true;
+}
+
+void ConfigSax::note_skipping() {
+  input_.set_skipping(!frames_.empty() && std::holds_alternative<SkipFrame>(frames_.back()));
 }
 
 bool ConfigSax::take_target(Target& target) {
@@ -225,6 +230,8 @@ bool ConfigSax::record_key(RecordFrame& frame, const std::string& name) {
     return true;
   }
   frame.next = SkipValue{};
+  // The parser reads the member's value next; its strings are not checked.
+  input_.set_skipping(true);
   return true;
 }
 
@@ -296,6 +303,7 @@ bool ConfigSax::close(bool /*object*/) {
   } else {
     value_done();
   }
+  note_skipping();
   return true;
 }
 

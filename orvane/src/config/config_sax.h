@@ -136,6 +136,8 @@ class ConfigSax {
   bool open(const Target& target, bool object);
   bool close(bool object);
   void value_done();
+  // Tells the input whether the parser is inside a skipped value, after a value ended.
+  void note_skipping();
   bool record_key(RecordFrame& frame, const std::string& name);
   bool enum_key(EnumFrame& frame, const std::string& name);
   bool finish_record(RecordFrame& frame);

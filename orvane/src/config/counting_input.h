@@ -32,8 +32,16 @@ class CountingInput {
   // True when another byte can be read; fills the buffer when it is used up. A read
   // failure ends the input and is kept in read_errno().
   bool has_more();
-  // The next byte, not yet counted. Only after has_more() returned true.
-  char peek() const { return static_cast<char>(buffer_[pos_]); }
+  // The next byte, not yet counted. Only after has_more() returned true. Inside a string
+  // of a value that is being skipped, bytes above 0x7F come out as a plain letter: a
+  // skipped member is never an error, so its text is not checked for valid UTF-8.
+  char peek() const {
+    unsigned char byte = buffer_[pos_];
+    if (skipping_ && in_string_ && byte >= 0x80) return 'x';
+    return static_cast<char>(byte);
+  }
+  // Set while the parser reads a value that the reader skips.
+  void set_skipping(bool skipping) { skipping_ = skipping; }
   // Counts the byte peek() shows as read.
   void advance();
   // has_more(), peek() and advance() in one: the byte read, or kEnd.
@@ -88,6 +96,8 @@ class CountingInput {
   size_t prev_line_start_ = 0;
   unsigned char last_byte_ = 0;
   unsigned char first_byte_ = 0;
+
+  bool skipping_ = false;
 
   // Lexical state outside and inside strings.
   bool in_string_ = false;
