@@ -111,8 +111,10 @@ std::optional<JsonObject> read_other_fields(PyObject* value) {
 // The key as a Python str, made and interned once per key: a lookup by C string would
 // build and hash a new str for each of the fourteen keys on every make_ctx. Keys are
 // string literals, so their addresses identify them. Called with the interpreter lock held.
+// The table is never destroyed: torn down at exit, it would drop the only pointers to the
+// strings, which the interpreter does not free either, and leak checkers report them lost.
 PyObject* interned_key(const char* key) {
-  static std::vector<std::pair<const char*, PyObject*>> keys;
+  static auto& keys = *new std::vector<std::pair<const char*, PyObject*>>();
   for (const auto& [text, object] : keys) {
     if (text == key) return object;
   }
