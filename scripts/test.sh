@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs everything and runs every test: the C++ core through CTest, the Python module
+# Installs everything and runs every test: the C++ core through CTest (once as built for
+# release, once under the sanitizers), each fuzz target briefly, and the Python module
 # through pytest. Fails when any test fails or when a runner finds nothing to run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,6 +10,15 @@ echo "== C++ core (warnings are errors)"
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_WERROR=ON >/dev/null
 cmake --build build/test
 ctest --test-dir build/test --output-on-failure --no-tests=error -j2
+
+echo "== C++ core under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON >/dev/null
+cmake --build build/asan
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/asan --output-on-failure --no-tests=error -j2
+
+echo "== Fuzz targets, briefly, over their seed corpora"
+bash scripts/fuzz.sh "${ORVANE_FUZZ_SECONDS:-30}"
 
 echo "== Python module"
 .venv/bin/python -m pip install -q ".[test]"
