@@ -30,31 +30,23 @@ void append_int(std::string& out, int64_t value) {
   out.append(digits, end);
 }
 
-// "key":{"tag": — the caller writes the value and the closing brace.
-void open_field(std::string& out, std::string_view key, std::string_view tag) {
-  out += '"';
-  out += key;
-  out += R"(":{")";
-  out += tag;
-  out += R"(":)";
-}
-
-void str_field(std::string& out, std::string_view key, std::string_view text) {
-  open_field(out, key, "str");
+// Each writer takes the field's opening text up to its value, e.g. ,"2":{"str": with the
+// separating comma when one is due, so a field costs three appends, not eight.
+void str_field(std::string& out, std::string_view open, std::string_view text) {
+  out += open;
   append_json_string(out, text);
   out += '}';
 }
 
-void int_field(std::string& out, std::string_view key, std::string_view tag, int64_t value) {
-  open_field(out, key, tag);
+void int_field(std::string& out, std::string_view open, int64_t value) {
+  out += open;
   append_int(out, value);
   out += '}';
 }
 
-void tf_field(std::string& out, std::string_view key, bool value) {
-  out += '"';
-  out += key;
-  out += value ? R"(":{"tf":1})" : R"(":{"tf":0})";
+void tf_field(std::string& out, std::string_view open, bool value) {
+  out += open;
+  out += value ? "1}" : "0}";
 }
 
 // The records between key "8" and key "129" that come from the context: App, Platform,
@@ -63,14 +55,12 @@ std::string context_records(const Context& ctx) {
   std::string out;
   if (ctx.app_name) {
     out += R"(,"107":{"rec":{)";
-    str_field(out, "2", *ctx.app_name);
+    str_field(out, R"("2":{"str":)", *ctx.app_name);
     if (ctx.build_number) {
-      out += ',';
-      int_field(out, "4", "i32", *ctx.build_number);
+      int_field(out, R"(,"4":{"i32":)", *ctx.build_number);
     }
     if (ctx.locale) {
-      out += ',';
-      str_field(out, "6", *ctx.locale);
+      str_field(out, R"(,"6":{"str":)", *ctx.locale);
     }
     out += "}}";
   }
@@ -85,23 +75,20 @@ std::string context_records(const Context& ctx) {
   }
   if (ctx.canonical_url) {
     out += R"(,"109":{"rec":{)";
-    str_field(out, "17", *ctx.canonical_url);
+    str_field(out, R"("17":{"str":)", *ctx.canonical_url);
     out += "}}";
   }
   if (ctx.user_id) {
     out += R"(,"112":{"rec":{)";
-    str_field(out, "1", *ctx.user_id);
+    str_field(out, R"("1":{"str":)", *ctx.user_id);
     if (ctx.logged_in) {
-      out += ',';
-      tf_field(out, "3", *ctx.logged_in);
+      tf_field(out, R"(,"3":{"tf":)", *ctx.logged_in);
     }
     if (ctx.cookie_created_timestamp) {
-      out += ',';
-      int_field(out, "4", "i64", *ctx.cookie_created_timestamp);
+      int_field(out, R"(,"4":{"i64":)", *ctx.cookie_created_timestamp);
     }
     if (ctx.user_is_employee) {
-      out += ',';
-      tf_field(out, "16", *ctx.user_is_employee);
+      tf_field(out, R"(,"16":{"tf":)", *ctx.user_is_employee);
     }
     out += "}}";
   }
@@ -119,18 +106,18 @@ struct BatchParts {
 BatchParts batch_parts(const Context& ctx, int64_t timestamp_ms, std::string_view batch_uuid) {
   BatchParts parts;
   parts.stamp = "},";
-  int_field(parts.stamp, "5", "i64", timestamp_ms);
+  int_field(parts.stamp, R"("5":{"i64":)", timestamp_ms);
   parts.stamp += R"(,"6":{"str":)";
 
   parts.context = "},";
-  str_field(parts.context, "8", batch_uuid);
+  str_field(parts.context, R"("8":{"str":)", batch_uuid);
   parts.context += context_records(ctx);
   parts.context += R"(,"129":{"rec":)";
 
   parts.tail = "}";
   if (ctx.country_code) {
     parts.tail += R"(,"500":{"rec":{)";
-    str_field(parts.tail, "1", *ctx.country_code);
+    str_field(parts.tail, R"("1":{"str":)", *ctx.country_code);
     parts.tail += "}}";
   }
   parts.tail += '}';
@@ -140,19 +127,13 @@ BatchParts batch_parts(const Context& ctx, int64_t timestamp_ms, std::string_vie
 void append_experiment(std::string& out, const ExperimentEvent& event) {
   std::string_view field = event.bucket_field.name();
   out += '{';
-  int_field(out, "1", "i64", event.feature_id);
-  out += ',';
-  str_field(out, "2", event.feature_name);
-  out += ',';
-  str_field(out, "3", event.owner);
-  out += ',';
-  str_field(out, "4", event.variant_name);
-  out += ',';
-  int_field(out, "5", "i64", static_cast<int64_t>(event.start_ts));
-  out += ',';
-  int_field(out, "6", "i64", static_cast<int64_t>(event.stop_ts));
-  out += ',';
-  str_field(out, "7", field);
+  int_field(out, R"("1":{"i64":)", event.feature_id);
+  str_field(out, R"(,"2":{"str":)", event.feature_name);
+  str_field(out, R"(,"3":{"str":)", event.owner);
+  str_field(out, R"(,"4":{"str":)", event.variant_name);
+  int_field(out, R"(,"5":{"i64":)", static_cast<int64_t>(event.start_ts));
+  int_field(out, R"(,"6":{"i64":)", static_cast<int64_t>(event.stop_ts));
+  str_field(out, R"(,"7":{"str":)", field);
   // The version goes out as text: readers of this record expect a string under key 8.
   out += R"(,"8":{"str":")";
   char digits[10];
@@ -160,9 +141,8 @@ void append_experiment(std::string& out, const ExperimentEvent& event) {
   (void)ec;  // 10 digits hold every uint32_t
   out.append(digits, end);
   out += R"("},)";
-  str_field(out, "9", event.identifier);
-  out += ',';
-  tf_field(out, "10", event.kind == EventKind::Override);
+  str_field(out, R"("9":{"str":)", event.identifier);
+  tf_field(out, R"(,"10":{"tf":)", event.kind == EventKind::Override);
   out += '}';
 }
 
