@@ -13,10 +13,13 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(config_fuzz decide_fuzz)
 
+# clang and the runtime package of its own major version (14 on Debian 12, 19 on Debian 13).
 if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq clang libclang-rt-14-dev >/dev/null
+  command -v clang++ >/dev/null || apt-get install -y -qq clang >/dev/null
+  major=$(clang++ --version | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -n 1)
+  apt-get install -y -qq "libclang-rt-$major-dev" >/dev/null
 fi
 
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
