@@ -3,15 +3,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/overloaded.h"
+
 namespace orvane {
 namespace {
-
-template <class... Ts>
-struct Overloaded : Ts... {
-  using Ts::operator()...;
-};
-template <class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
 
 DebugNode tuple_of(const char* name, const std::string& message) {
   std::vector<DebugNode> items;

@@ -3,6 +3,7 @@
 #include <string>
 #include <variant>
 
+#include "base/overloaded.h"
 #include "config/experiment.h"
 #include "context/context_field.h"
 
@@ -10,13 +11,6 @@ namespace nb = nanobind;
 
 namespace orvane {
 namespace {
-
-template <class... Ts>
-struct Overloaded : Ts... {
-  using Ts::operator()...;
-};
-template <class... Ts>
-Overloaded(Ts...) -> Overloaded<Ts...>;
 
 nb::dict field_and(const ContextField& field, const char* key, nb::object value) {
   nb::dict d;

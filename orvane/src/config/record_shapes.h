@@ -7,16 +7,12 @@
 #include <string>
 #include <string_view>
 
+#include "base/overloaded.h"
 #include "config/config_sax.h"
 
 namespace orvane::config_detail {
 
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
+using orvane::Overloaded;
 
 // Keys of each record in declaration order, and the variant names of each enumeration in
 // the order messages list them.
