@@ -29,7 +29,7 @@ DebugNode json_debug_node(const Json& value);
 // Kind name used in messages: "null", "bool", "number", "string", "array" or "object".
 const char* json_kind_name(const Json& value);
 
-// A double as Rust's Debug shows it: shortest round-trip digits, always with a fractional
+// A double as debug texts show it: shortest round-trip digits, always with a fractional
 // part or an exponent ("1.0", "2.5", "1e16", "1e-7"), "NaN", "inf", "-inf".
 std::string float_debug(double value);
 
