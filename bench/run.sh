@@ -57,6 +57,30 @@ PY
   echo "Separate process loading 10,000 features: $(cat "$work/load_rss.txt")"
   echo '```'
   echo
+  echo "## Targets"
+  echo
+  .venv/bin/python - "$work/python.json" "$work/load_rss.txt" <<'PY'
+import json, re, sys
+r = json.load(open(sys.argv[1]))
+load = dict(kv.split("=") for kv in open(sys.argv[2]).read().split())
+base = r["hashlib.sha1(seed).digest()"]
+rows = [
+    ("choose, bucketed, no events", r["choose, bucketed, no events"] / base, 1.5, "x sha1"),
+    ("choose, one exposure event, full context", r["choose, one exposure event"] / base, 4.0, "x sha1"),
+    ("get_bool on a dynamic configuration", r["get_bool"] / base, 1.0, "x sha1"),
+    ("make_ctx with 8 fields", r["make_ctx (8 fields)"] / base, 3.0, "x sha1"),
+    ("choose_all over 1,000 features, no events", r["choose_all, 1000 features, no events"] * 1e3, 0.5, "ms"),
+    ("choose_all over 1,000 features, with events", r["choose_all, 1000 features, with events"] * 1e3, 2.0, "ms"),
+    ("load 10,000 features (separate process)", float(load["load_seconds"]) * 1e3, 200, "ms"),
+    ("resident memory after loading 10,000 features (peak, whole process)", float(load["peak_rss_mib"]), 100, "MiB"),
+    ("resident memory growth over 1,000,000 choose with events", r["rss growth over 1,000,000 choose with events (KiB)"], 1024, "KiB"),
+]
+print("| Measure | This run | Target | Met |")
+print("|---|---|---|---|")
+for name, value, target, unit in rows:
+    print(f"| {name} | {value:.2f} {unit} | <= {target} {unit} | {'yes' if value <= target else 'no'} |")
+PY
+  echo
   echo "## C++ (Google Benchmark, mean of 3 repetitions)"
   echo
   echo '```'
