@@ -51,8 +51,7 @@ void tf_field(std::string& out, std::string_view open, bool value) {
 
 // The records between key "8" and key "129" that come from the context: App, Platform,
 // request and User, each with its leading comma, or nothing for an absent one.
-std::string context_records(const Context& ctx) {
-  std::string out;
+void append_context_records(std::string& out, const Context& ctx) {
   if (ctx.app_name) {
     out += R"(,"107":{"rec":{)";
     str_field(out, R"("2":{"str":)", *ctx.app_name);
@@ -92,35 +91,46 @@ std::string context_records(const Context& ctx) {
     }
     out += "}}";
   }
-  return out;
 }
 
-// The parts every event of a batch shares, already encoded: an event is kEventHead, its
-// field name, `stamp`, its own UUID, `context`, its experiment record and `tail`.
+// The parts every event of a batch shares, already encoded back to back in one string: an
+// event is kEventHead, its field name, stamp(), its own UUID, context(), its experiment
+// record and tail().
 struct BatchParts {
-  std::string stamp;    // },"5":{"i64":ts},"6":{"str":
-  std::string context;  // },"8":{"str":"batch"}<107..112>,"129":{"rec":
-  std::string tail;     // }<500>}
+  std::string text;
+  size_t context_at = 0;
+  size_t tail_at = 0;
+
+  std::string_view stamp() const { return std::string_view(text).substr(0, context_at); }
+  std::string_view context() const {
+    return std::string_view(text).substr(context_at, tail_at - context_at);
+  }
+  std::string_view tail() const { return std::string_view(text).substr(tail_at); }
 };
 
 BatchParts batch_parts(const Context& ctx, int64_t timestamp_ms, std::string_view batch_uuid) {
   BatchParts parts;
-  parts.stamp = "},";
-  int_field(parts.stamp, R"("5":{"i64":)", timestamp_ms);
-  parts.stamp += R"(,"6":{"str":)";
-
-  parts.context = "},";
-  str_field(parts.context, R"("8":{"str":)", batch_uuid);
-  parts.context += context_records(ctx);
-  parts.context += R"(,"129":{"rec":)";
-
-  parts.tail = "}";
+  std::string& out = parts.text;
+  out.reserve(256);
+  // },"5":{"i64":ts},"6":{"str":
+  out += "},";
+  int_field(out, R"("5":{"i64":)", timestamp_ms);
+  out += R"(,"6":{"str":)";
+  // },"8":{"str":"batch"}<107..112>,"129":{"rec":
+  parts.context_at = out.size();
+  out += "},";
+  str_field(out, R"("8":{"str":)", batch_uuid);
+  append_context_records(out, ctx);
+  out += R"(,"129":{"rec":)";
+  // }<500>}
+  parts.tail_at = out.size();
+  out += '}';
   if (ctx.country_code) {
-    parts.tail += R"(,"500":{"rec":{)";
-    str_field(parts.tail, R"("1":{"str":)", *ctx.country_code);
-    parts.tail += "}}";
+    out += R"(,"500":{"rec":{)";
+    str_field(out, R"("1":{"str":)", *ctx.country_code);
+    out += "}}";
   }
-  parts.tail += '}';
+  out += '}';
   return parts;
 }
 
@@ -174,17 +184,17 @@ Result<SerializedEvents, EventError> encode(const Context& ctx,
 
     std::string_view field = event.bucket_field.name();
     std::string json;
-    json.reserve(kEventFrame + kEventHead.size() + parts.stamp.size() + parts.context.size() +
-                 parts.tail.size() + 2 * field.size() + uuid->size() +
+    json.reserve(kEventFrame + kEventHead.size() + parts.text.size() + 2 * field.size() +
+                 uuid->size() +
                  event.feature_name.size() + event.owner.size() + event.variant_name.size() +
                  event.identifier.size());
     json += kEventHead;
     append_json_string(json, field);
-    json += parts.stamp;
+    json += parts.stamp();
     append_json_string(json, *uuid);
-    json += parts.context;
+    json += parts.context();
     append_experiment(json, event);
-    json += parts.tail;
+    json += parts.tail();
 
     result.event_data.push_back(compact_text(event));
     result.events.push_back(Event{event.kind, std::move(json)});
