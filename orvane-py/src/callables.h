@@ -25,11 +25,12 @@ void create_internal_error_class();
 // err() of every class: the display text, or None.
 nanobind::object err_to_python(const OptionalError& err);
 
-template <FastBody Body>
-PyObject* guarded_fast(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) noexcept {
+// Runs `body` and hands its result to the interpreter; a C++ exception becomes the
+// matching Python error, since nothing may unwind into the interpreter.
+template <class Body>
+PyObject* guarded(Body&& body) noexcept {
   try {
-    return Body(self, args, nargs, kwnames).release().ptr();
+    return body().release().ptr();
   } catch (nanobind::python_error& e) {
     e.restore();
   } catch (const std::bad_alloc&) {
@@ -42,20 +43,15 @@ PyObject* guarded_fast(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   return nullptr;
 }
 
+template <FastBody Body>
+PyObject* guarded_fast(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) noexcept {
+  return guarded([&] { return Body(self, args, nargs, kwnames); });
+}
+
 template <NoArgsBody Body>
 PyObject* guarded_no_args(PyObject* self, PyObject* /*unused*/) noexcept {
-  try {
-    return Body(self).release().ptr();
-  } catch (nanobind::python_error& e) {
-    e.restore();
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  } catch (const std::exception& e) {
-    raise_internal_error(e.what());
-  } catch (...) {
-    raise_internal_error("unknown C++ exception");
-  }
-  return nullptr;
+  return guarded([&] { return Body(self); });
 }
 
 // `text_signature` is "name($self, a, b=None)\n--\n\n": the interpreter shows it as
