@@ -28,11 +28,13 @@ cmake --build build/fuzz --target "${targets[@]}"
 
 rm -rf build/fuzz-artifacts && mkdir -p build/fuzz-artifacts
 for target in "${targets[@]}"; do
-  seeds=orvane/fuzz/seeds/${target%_fuzz}
+  seeds=(orvane/fuzz/seeds/${target%_fuzz})
+  # The reader's own test documents seed the configuration target too.
+  [ "$target" = config_fuzz ] && seeds+=(orvane/tests/testdata/config examples)
   corpus=build/fuzz-corpus/$target
   mkdir -p "$corpus"
   echo "== $target for ${seconds}s"
-  build/fuzz/orvane/fuzz/$target "$corpus" "$seeds" \
+  build/fuzz/orvane/fuzz/$target "$corpus" "${seeds[@]}" \
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
     -artifact_prefix=build/fuzz-artifacts/ -print_final_stats=1 2>&1 |
     grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb|==[0-9]+==|SUMMARY|Done)' || true
