@@ -51,6 +51,19 @@ PyDecision to_py_decision(DecideResult result) {
   return PyDecision{std::move(result).value(), std::nullopt};
 }
 
+// The engine's map of results by feature name as PyDecisions. Each entry is taken out of
+// the engine's map, so its name is moved rather than copied.
+template <class Map, class Convert>
+std::unordered_map<std::string, PyDecision> to_py_decisions(Map results, Convert convert) {
+  std::unordered_map<std::string, PyDecision> decisions;
+  decisions.reserve(results.size());
+  while (!results.empty()) {
+    auto entry = results.extract(results.begin());
+    decisions.emplace(std::move(entry.key()), convert(std::move(entry.mapped())));
+  }
+  return decisions;
+}
+
 nb::object err(PyObject* self) { return err_to_python(payload<PyOrvane>(self).err); }
 
 nb::object choose(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -72,10 +85,8 @@ nb::object choose_all(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 
   const std::optional<Orvane>& engine = engine_of(self);
   if (!engine) return make_instance(GetAllDecisionsRes{std::nullopt, not_found()});
-  std::unordered_map<std::string, PyDecision> decisions;
-  for (auto& [name, result] : orvane::choose_all(*engine, ctx, identifier)) {
-    decisions.emplace(name, to_py_decision(std::move(result)));
-  }
+  auto decisions = to_py_decisions(orvane::choose_all(*engine, ctx, identifier),
+                                   [](DecideResult&& result) { return to_py_decision(std::move(result)); });
   return make_instance(GetAllDecisionsRes{std::move(decisions), std::nullopt});
 }
 
@@ -160,10 +171,9 @@ nb::object get_all_values(PyObject* self, PyObject* const* args, Py_ssize_t narg
 
   const std::optional<Orvane>& engine = engine_of(self);
   if (!engine) return make_instance(GetAllDecisionsRes{std::nullopt, not_found()});
-  std::unordered_map<std::string, PyDecision> decisions;
-  for (auto& [name, decision] : orvane::get_all_values(*engine, ctx)) {
-    decisions.emplace(name, PyDecision{std::move(decision), std::nullopt});
-  }
+  auto decisions = to_py_decisions(orvane::get_all_values(*engine, ctx), [](Decision&& decision) {
+    return PyDecision{std::move(decision), std::nullopt};
+  });
   return make_instance(GetAllDecisionsRes{std::move(decisions), std::nullopt});
 }
 
