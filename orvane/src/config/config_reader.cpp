@@ -16,8 +16,7 @@ using config_detail::CountingIterator;
 using config_detail::Failure;
 using config_detail::Place;
 using config_detail::TextPosition;
-
-bool is_blank(int byte) { return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r'; }
+using config_detail::is_blank;
 
 JsonError at(std::string message, TextPosition position) {
   return JsonError{std::move(message), position.line, position.column};
@@ -33,7 +32,9 @@ TextPosition next_non_blank(CountingInput& input, bool peeked) {
   if (peeked && !is_blank(input.last_byte())) return input.current();
   for (;;) {
     int byte = input.next();
-    if (byte == CountingInput::kEnd || !is_blank(byte)) return input.current();
+    if (byte == CountingInput::kEnd || !is_blank(static_cast<unsigned char>(byte))) {
+      return input.current();
+    }
   }
 }
 

@@ -31,7 +31,7 @@ class CountingInput {
 
   // True when another byte can be read; fills the buffer when it is used up. A read
   // failure ends the input and is kept in read_errno().
-  bool has_more();
+  bool has_more() { return pos_ < len_ || refill(); }
   // The next byte, not yet counted. Only after has_more() returned true. Inside a string
   // of a value that is being skipped, bytes above 0x7F come out as a plain letter: a
   // skipped member is never an error, so its text is not checked for valid UTF-8.
@@ -42,7 +42,8 @@ class CountingInput {
   }
   // Set while the parser reads a value that the reader skips.
   void set_skipping(bool skipping) { skipping_ = skipping; }
-  // Counts the byte peek() shows as read.
+  // Counts the byte peek() shows as read. Inline with track(): the parser calls this for
+  // every byte of the file.
   void advance();
   // has_more(), peek() and advance() in one: the byte read, or kEnd.
   int next();
@@ -78,6 +79,7 @@ class CountingInput {
   bool first_byte_was(unsigned char byte) const { return consumed_ > 0 && first_byte_ == byte; }
 
  private:
+  bool refill();
   void track(unsigned char byte);
 
   int fd_ = -1;
@@ -116,6 +118,83 @@ class CountingInput {
   std::array<TokenStart, 8> tokens_{};
   size_t token_count_ = 0;
 };
+
+inline bool is_blank(unsigned char byte) {
+  return byte == ' ' || byte == '\t' || byte == '\n' || byte == '\r';
+}
+
+inline bool is_punctuation(unsigned char byte) {
+  return byte == '{' || byte == '}' || byte == '[' || byte == ']' || byte == ',' ||
+         byte == ':';
+}
+
+inline void CountingInput::advance() {
+  unsigned char byte = buffer_[pos_++];
+  if (consumed_ == 0) first_byte_ = byte;
+  ++consumed_;
+  if (byte == '\n') {
+    ++line_;
+    column_ = 0;
+    prev_line_start_ = line_start_;
+    line_start_ = consumed_;
+  } else {
+    ++column_;
+  }
+  track(byte);
+  last_byte_ = byte;
+}
+
+// Follows strings (with their escapes) and the runs of bytes between punctuation, so the
+// reader can tell where a token began after the parser has moved past it.
+inline void CountingInput::track(unsigned char byte) {
+  size_t offset = consumed_ - 1;
+  escape_closed_ = false;
+  if (in_string_) {
+    if (hex_left_ > 0) {
+      escape_closed_ = --hex_left_ == 0;
+    } else if (escape_) {
+      escape_ = false;
+      if (byte == 'u') hex_left_ = 4;
+    } else if (byte == '\\') {
+      escape_ = true;
+    } else if (byte == '"') {
+      in_string_ = false;
+    }
+    return;
+  }
+  bool token_start = is_punctuation(byte) || byte == '"' || (!is_blank(byte) && !in_bare_);
+  if (token_start) {
+    tokens_[token_count_ % tokens_.size()] = {offset, byte};
+    ++token_count_;
+  }
+  if (is_blank(byte) || is_punctuation(byte) || byte == '"') {
+    in_bare_ = false;
+    if (byte == '"') {
+      in_string_ = true;
+      escape_ = false;
+      hex_left_ = 0;
+      string_start_ = offset;
+    } else if (byte == ',') {
+      last_comma_ = offset;
+      ++comma_count_;
+    }
+    return;
+  }
+  last_bare_ = offset;
+  if (!in_bare_) {
+    in_bare_ = true;
+    bare_start_ = offset;
+    bare_len_ = 0;
+    leading_zero_ = false;
+  }
+  if (byte >= '0' && byte <= '9' &&
+      ((bare_len_ == 1 && bare_prefix_[0] == '0') ||
+       (bare_len_ == 2 && bare_prefix_[0] == '-' && bare_prefix_[1] == '0'))) {
+    leading_zero_ = true;
+  }
+  if (bare_len_ < 2) bare_prefix_[bare_len_] = static_cast<char>(byte);
+  ++bare_len_;
+}
 
 // An input iterator over a CountingInput, so that nlohmann's parser pulls bytes one at a
 // time through it; a default-constructed iterator is the end.
