@@ -113,8 +113,9 @@ DecideResult decide(const Orvane& engine, const Feature& feature, const Context&
 
 DecideResult choose(const Orvane& engine, std::string_view name, const Context& ctx,
                     const std::optional<ContextField>& identifier_type) {
-  const Feature* feature = engine.find_feature(name);
-  if (!feature) return OrvaneError{errors::FeatureNotFoundWithName{std::string(name)}};
+  Result<const Feature*, OrvaneError> found = feature_by_name(engine, name);
+  if (!found) return std::move(found).error();
+  const Feature* feature = *found;
   if (identifier_type) {
     // The identifier type does not pick the bucketing field; it guards against a caller
     // that means another identifier than the one the feature is bucketed by.
