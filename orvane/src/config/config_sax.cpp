@@ -9,7 +9,7 @@ namespace orvane::config_detail {
 bool ConfigSax::fail(std::string message, Place place, size_t offset) {
   if (place == Place::ValueStart) {
     place = Place::At;
-    offset = value_start_;
+    offset = value_start_after_string_ ? input_.string_start_before(value_start_) : value_start_;
   }
   failure_ = Failure{std::move(message), place, offset};
   return false;
@@ -25,7 +25,7 @@ bool ConfigSax::null() {
   peeked_ = false;
   note_event(LastEvent::ValueEnd, input_.consumed());
   bare_value_ = true;
-  return scalar(Scalar{}, input_.consumed() - 4, false);
+  return scalar(Scalar{}, input_.consumed() - 4);
 }
 
 bool ConfigSax::boolean(bool value) {
@@ -35,7 +35,7 @@ bool ConfigSax::boolean(bool value) {
   Scalar s;
   s.kind = Scalar::Kind::Bool;
   s.boolean = value;
-  return scalar(s, input_.consumed() - (value ? 4 : 5), false);
+  return scalar(s, input_.consumed() - (value ? 4 : 5));
 }
 
 bool ConfigSax::number_unsigned(uint64_t value) {
@@ -45,7 +45,7 @@ bool ConfigSax::number_unsigned(uint64_t value) {
   Scalar s;
   s.kind = Scalar::Kind::Unsigned;
   s.unsigned_value = value;
-  return scalar(s, input_.bare_start(), true);
+  return number(s);
 }
 
 bool ConfigSax::number_integer(int64_t value) {
@@ -62,7 +62,7 @@ bool ConfigSax::number_integer(int64_t value) {
     s.kind = Scalar::Kind::Signed;
     s.signed_value = value;
   }
-  return scalar(s, input_.bare_start(), true);
+  return number(s);
 }
 
 bool ConfigSax::number_float(double value, const std::string& /*text*/) {
@@ -72,7 +72,7 @@ bool ConfigSax::number_float(double value, const std::string& /*text*/) {
   Scalar s;
   s.kind = Scalar::Kind::Float;
   s.float_value = value;
-  return scalar(s, input_.bare_start(), true);
+  return number(s);
 }
 
 bool ConfigSax::string(std::string& value) {
@@ -81,24 +81,33 @@ bool ConfigSax::string(std::string& value) {
   Scalar s;
   s.kind = Scalar::Kind::String;
   s.text = std::move(value);
-  return scalar(s, input_.string_start(), false);
+  // Where the string began is only worked out if a message needs it.
+  return scalar(s, input_.consumed(), /*leading_zero=*/false, /*after_string=*/true);
 }
 
 bool ConfigSax::binary(Json::binary_t& /*value*/) { return fail("expected value"); }
 
-bool ConfigSax::scalar(const Scalar& value, size_t start, bool is_number) {
+bool ConfigSax::number(const Scalar& value) {
+  CountingInput::BareRun run = input_.bare_run_ending_at(event_end_);
+  return scalar(value, run.start, run.leading_zero);
+}
+
+bool ConfigSax::scalar(const Scalar& value, size_t start, bool leading_zero, bool after_string) {
   value_start_ = start;
+  value_start_after_string_ = after_string;
   Target target;
   if (!take_target(target)) return false;
-  if (is_number && input_.leading_zero() && !wants_variant(target)) return fail("invalid number");
-  if (!store(target, value, is_number)) return false;
+  if (leading_zero && !wants_variant(target)) return fail("invalid number");
+  if (!store(target, value)) return false;
   value_done();
   note_skipping();
   return true;
 }
 
 void ConfigSax::note_skipping() {
-  input_.set_skipping(!frames_.empty() && std::holds_alternative<SkipFrame>(frames_.back()));
+  // After a number the parser has read one byte more, which may open a string.
+  input_.set_skipping(!frames_.empty() && std::holds_alternative<SkipFrame>(frames_.back()),
+                      peeked_ && input_.last_byte() == '"');
 }
 
 bool ConfigSax::take_target(Target& target) {
@@ -161,6 +170,7 @@ bool ConfigSax::start_object(size_t /*elements*/) {
   peeked_ = false;
   note_event(LastEvent::StartObject, input_.consumed());
   value_start_ = input_.consumed() - 1;
+  value_start_after_string_ = false;
   Target target;
   if (!take_target(target)) return false;
   return open(target, true);
@@ -170,6 +180,7 @@ bool ConfigSax::start_array(size_t /*elements*/) {
   peeked_ = false;
   note_event(LastEvent::StartArray, input_.consumed());
   value_start_ = input_.consumed() - 1;
+  value_start_after_string_ = false;
   Target target;
   if (!take_target(target)) return false;
   return open(target, false);
@@ -231,13 +242,13 @@ bool ConfigSax::record_key(RecordFrame& frame, const std::string& name) {
   }
   frame.next = SkipValue{};
   // The parser reads the member's value next; its strings are not checked.
-  input_.set_skipping(true);
+  input_.set_skipping(true, false);
   return true;
 }
 
 bool ConfigSax::enum_key(EnumFrame& frame, const std::string& name) {
   if (frame.state == EnumFrame::State::Done) {
-    return fail("expected value", Place::At, input_.last_comma());
+    return fail("expected value", Place::At, input_.landmarks().last_comma());
   }
   switch (frame.kind) {
     case EnumKind::Type: {
@@ -365,7 +376,6 @@ void ConfigSax::value_done() {
   if (EnumFrame* f = std::get_if<EnumFrame>(&frames_.back())) {
     if (f->state == EnumFrame::State::WantValue) {
       f->state = EnumFrame::State::Done;
-      f->commas_at_done = input_.comma_count();
     }
   }
 }

@@ -73,7 +73,6 @@ struct EnumFrame {
   std::variant<ExperimentType*, std::optional<ValueType>*, TargetingTree*> dest;
   State state = State::WantName;
   size_t choice = 0;
-  size_t commas_at_done = 0;
   Target next;
 };
 struct JsonFrame {
@@ -131,8 +130,10 @@ class ConfigSax {
   bool fail(std::string message, Place place = Place::Here, size_t offset = 0);
   void note_event(LastEvent event, size_t end_offset);
   bool take_target(Target& target);
-  bool scalar(const Scalar& value, size_t start, bool is_number);
-  bool store(const Target& target, const Scalar& value, bool is_number);
+  bool number(const Scalar& value);
+  // A scalar that began at `start`; after a string, `start` is the offset past it instead.
+  bool scalar(const Scalar& value, size_t start, bool leading_zero = false, bool after_string = false);
+  bool store(const Target& target, const Scalar& value);
   bool open(const Target& target, bool object);
   bool close(bool object);
   void value_done();
@@ -157,6 +158,7 @@ class ConfigSax {
   bool peeked_ = false;
   bool bare_value_ = false;  // the last event was a number or a word
   size_t value_start_ = 0;
+  bool value_start_after_string_ = false;
   LastEvent last_event_ = LastEvent::None;
   size_t event_end_ = 0;
   std::optional<Failure> failure_;

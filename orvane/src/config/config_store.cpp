@@ -15,7 +15,7 @@ constexpr size_t kMaxDepth = 128;
 
 }  // namespace
 
-bool ConfigSax::store(const Target& target, const Scalar& v, bool /*is_number*/) {
+bool ConfigSax::store(const Target& target, const Scalar& v) {
   using K = Scalar::Kind;
   auto wrong = [&](std::string_view expected) { return fail(invalid_type(unexpected_text(v), expected)); };
   auto whole = [&](auto* out, uint64_t max, std::string_view expected) {
@@ -151,7 +151,7 @@ bool ConfigSax::open(const Target& target, bool object) {
   };
   auto variant_frame = [&](EnumKind kind, auto dest) {
     if (!object) return fail("expected value", Place::ValueStart);
-    EnumFrame f{kind, dest, EnumFrame::State::WantName, 0, 0, SkipValue{}};
+    EnumFrame f{kind, dest, EnumFrame::State::WantName, 0, SkipValue{}};
     frame = std::move(f);
     return true;
   };

@@ -107,7 +107,7 @@ std::string string_error(const std::string& lexer, CountingInput& in) {
   if (contains(lexer, "control character")) return kControl;
   if (contains(lexer, "must follow U+D800")) return "lone leading surrogate in hex escape";
   if (contains(lexer, "must be followed by U+DC00")) {
-    return in.escape_just_closed() ? "lone leading surrogate in hex escape" : "unexpected end of hex escape";
+    return in.landmarks().escape_just_closed() ? "lone leading surrogate in hex escape" : "unexpected end of hex escape";
   }
   return "invalid escape";
 }
@@ -177,12 +177,12 @@ Failure ConfigSax::syntax_failure(size_t position, const std::string& last_token
   // token is found from the token starts the input recorded since the last event: an
   // expected separator, then the token that broke the grammar.
   size_t token_end = std::min(position, input_.consumed());
-  CountingInput::TokenStart tokens[8];
-  size_t count = input_.tokens_since(event_end_, tokens, 8);
+  TokenStart tokens[8];
+  size_t count = input_.landmarks().tokens_since(event_end_, tokens, 8);
   // A byte the parser only peeked past the failing token is not part of the story.
   while (count > 0 && tokens[count - 1].offset >= token_end) --count;
   unsigned char wanted = last_event_ == LastEvent::Key ? ':' : last_event_ == LastEvent::ValueEnd ? ',' : 0;
-  bool glued = bare_value_ && input_.bare_start() < event_end_ && input_.last_bare_byte() >= event_end_;
+  bool glued = bare_value_ && input_.landmarks().bare_start() < event_end_ && input_.landmarks().last_bare_byte() >= event_end_;
   bool separated = !glued && count > 0 && wanted != 0 && tokens[0].byte == wanted;
   size_t index = separated ? 1 : 0;
   TokenKind kind = TokenKind::End;
@@ -299,7 +299,7 @@ Failure ConfigSax::syntax_failure(size_t position, const std::string& last_token
     case Expect::FirstKey:
     case Expect::KeyAfterComma: {
       if (variant != nullptr) {
-        if (expect == Expect::KeyAfterComma) return Failure{"expected value", Place::At, input_.last_comma()};
+        if (expect == Expect::KeyAfterComma) return Failure{"expected value", Place::At, input_.landmarks().last_comma()};
         if (kind == TokenKind::End) return here("EOF while parsing a value");
         if (kind == TokenKind::String) return here(string_error(lexer, input_));
         if (kind == TokenKind::Punct) {

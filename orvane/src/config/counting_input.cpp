@@ -1,58 +1,151 @@
 #include "config/counting_input.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace orvane::config_detail {
 
-// The slow path of has_more(): the buffer is used up, so read the next block.
-bool CountingInput::refill() {
-  if (ended_) return false;
-  pos_ = 0;
-  len_ = 0;
-  if (from_text_) {
-    len_ = std::min(text_.size(), kBufferSize);
-    std::memcpy(buffer_.data(), text_.data(), len_);
-    text_.remove_prefix(len_);
+void Landmarks::feed(unsigned char byte, size_t offset) {
+  if (byte == '\n') {
+    ++line_;
+    column_ = 0;
+    prev_line_start_ = line_start_;
+    line_start_ = offset + 1;
   } else {
-    for (;;) {
-      ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
-      if (got >= 0) {
-        len_ = static_cast<size_t>(got);
-        break;
-      }
-      if (errno != EINTR) {
-        read_errno_ = errno;
-        break;
-      }
-    }
+    ++column_;
   }
-  if (len_ == 0) ended_ = true;
-  return len_ > 0;
+  escape_closed_ = false;
+  if (in_string_) {
+    if (hex_left_ > 0) {
+      escape_closed_ = --hex_left_ == 0;
+    } else if (escape_) {
+      escape_ = false;
+      if (byte == 'u') hex_left_ = 4;
+    } else if (byte == '\\') {
+      escape_ = true;
+    } else if (byte == '"') {
+      in_string_ = false;
+    }
+    return;
+  }
+  bool token_start = !is_blank(byte) && (!is_bare(byte) || !in_bare_);
+  if (token_start) {
+    tokens_[token_count_ % tokens_.size()] = {offset, byte};
+    ++token_count_;
+  }
+  if (!is_bare(byte)) {
+    in_bare_ = false;
+    if (byte == '"') {
+      in_string_ = true;
+      escape_ = false;
+      hex_left_ = 0;
+    } else if (byte == ',') {
+      last_comma_ = offset;
+    }
+    return;
+  }
+  last_bare_ = offset;
+  if (!in_bare_) {
+    in_bare_ = true;
+    bare_start_ = offset;
+  }
 }
 
-int CountingInput::next() {
-  if (!has_more()) return kEnd;
-  unsigned char byte = buffer_[pos_];
-  advance();
-  return byte;
-}
-
-TextPosition CountingInput::position_of(size_t offset) const {
+TextPosition Landmarks::position_of(size_t offset) const {
   if (offset >= line_start_) return {line_, offset - line_start_ + 1};
   return {line_ - 1, offset - prev_line_start_ + 1};
 }
 
-size_t CountingInput::tokens_since(size_t offset, TokenStart* out, size_t max) const {
+size_t Landmarks::tokens_since(size_t offset, TokenStart* out, size_t max) const {
   size_t kept = std::min(token_count_, tokens_.size());
   size_t first = token_count_ - kept;
   while (first < token_count_ && tokens_[first % tokens_.size()].offset < offset) ++first;
   size_t n = 0;
   for (size_t i = first; i < token_count_ && n < max; ++i) out[n++] = tokens_[i % tokens_.size()];
   return n;
+}
+
+// Reads the whole file up front; a read failure ends the text where it happened and is
+// kept in read_errno().
+CountingInput::CountingInput(int fd) {
+  // A regular file is read in one go (the extra byte lets that read see the end).
+  struct stat info {};
+  size_t size = 1 << 16;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    size = static_cast<size_t>(info.st_size) + 1;
+  }
+  owned_.resize(size);
+  size_t used = 0;
+  for (;;) {
+    if (used == owned_.size()) owned_.resize(owned_.size() * 2);
+    ssize_t got = ::read(fd, owned_.data() + used, owned_.size() - used);
+    if (got > 0) {
+      used += static_cast<size_t>(got);
+      continue;
+    }
+    if (got == 0) break;
+    if (errno == EINTR) continue;
+    read_errno_ = errno;
+    break;
+  }
+  owned_.resize(used);
+  data_ = owned_.data();
+  size_ = owned_.size();
+}
+
+int CountingInput::next() {
+  if (!has_more()) return kEnd;
+  auto byte = static_cast<unsigned char>(data_[pos_]);
+  advance();
+  return byte;
+}
+
+void CountingInput::set_skipping(bool skipping, bool inside_string) {
+  if (skipping && !skip_.active) {
+    skip_ = SkipState{};
+    skip_.in_string = inside_string;
+  }
+  skip_.active = skipping;
+}
+
+CountingInput::BareRun CountingInput::bare_run_ending_at(size_t end) const {
+  auto at = [&](size_t i) { return static_cast<unsigned char>(data_[i]); };
+  BareRun run;
+  run.start = end;
+  while (run.start > 0 && is_bare(at(run.start - 1))) --run.start;
+  // The run goes on through a bare byte the parser read past the token.
+  size_t run_end = end;
+  while (run_end < pos_ && is_bare(at(run_end))) ++run_end;
+  size_t length = run_end - run.start;
+  auto digit = [&](size_t i) { return at(i) >= '0' && at(i) <= '9'; };
+  size_t s = run.start;
+  run.leading_zero = (length >= 2 && at(s) == '0' && digit(s + 1)) ||
+                     (length >= 3 && at(s) == '-' && at(s + 1) == '0' && digit(s + 2));
+  return run;
+}
+
+size_t CountingInput::string_start_before(size_t end) const {
+  // Inside a string the only unescaped quote is the closing one, so the opening quote is
+  // the nearest earlier quote behind an even number of backslashes.
+  size_t i = end - 1;
+  while (i > 0) {
+    --i;
+    if (data_[i] != '"') continue;
+    size_t backslashes = 0;
+    while (backslashes < i && data_[i - 1 - backslashes] == '\\') ++backslashes;
+    if (backslashes % 2 == 0) return i;
+  }
+  return 0;
+}
+
+const Landmarks& CountingInput::landmarks() const {
+  for (; landmarks_end_ < pos_; ++landmarks_end_) {
+    landmarks_.feed(static_cast<unsigned char>(data_[landmarks_end_]), landmarks_end_);
+  }
+  return landmarks_;
 }
 
 }  // namespace orvane::config_detail
