@@ -3,6 +3,7 @@
 
 #include <openssl/sha.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -25,10 +26,13 @@ uint16_t bucket_of(std::string_view seed) {
   SHA1_Final(digest, &sha);
 
   // The digest is one big-endian 160-bit number; Horner's rule modulo the bucket count
-  // gives its remainder without big-integer arithmetic.
-  uint32_t remainder = 0;
-  for (unsigned char byte : digest) {
-    remainder = (remainder * 256 + byte) % kBucketCount;
+  // gives its remainder without big-integer arithmetic. Taking it 32 bits at a time keeps
+  // the chain of dependent divisions at five instead of twenty.
+  uint64_t remainder = 0;
+  for (size_t i = 0; i < SHA_DIGEST_LENGTH; i += 4) {
+    uint64_t word = (uint64_t{digest[i]} << 24) | (uint64_t{digest[i + 1]} << 16) |
+                    (uint64_t{digest[i + 2]} << 8) | uint64_t{digest[i + 3]};
+    remainder = ((remainder << 32) | word) % kBucketCount;
   }
   return static_cast<uint16_t>(remainder);
 }
