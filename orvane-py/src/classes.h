@@ -33,8 +33,16 @@ struct PyDecision {
   OptionalError err;
 };
 
+// An engine answer as a PyDecision: the decision, or the error's display text.
+inline PyDecision to_py_decision(DecideResult result) {
+  if (!result) return PyDecision{std::nullopt, PyOrvaneError{GenericError{result.error().display()}}};
+  return PyDecision{std::move(result).value(), std::nullopt};
+}
+
 struct GetAllDecisionsRes {
-  std::optional<std::unordered_map<std::string, PyDecision>> decisions;
+  // Kept as the engine answered; an entry becomes a PyDecision only when it is read, so a
+  // caller that reads a few of a thousand decisions does not pay for the rest.
+  std::optional<std::unordered_map<std::string, DecideResult>> decisions;
   OptionalError err;
 };
 

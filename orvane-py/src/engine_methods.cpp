@@ -46,20 +46,15 @@ std::optional<ContextField> identifier_argument(PyObject* value) {
 
 const std::optional<Orvane>& engine_of(PyObject* self) { return payload<PyOrvane>(self).engine; }
 
-PyDecision to_py_decision(DecideResult result) {
-  if (!result) return PyDecision{std::nullopt, engine_error(result.error())};
-  return PyDecision{std::move(result).value(), std::nullopt};
-}
-
-// The engine's map of results by feature name as PyDecisions. Each entry is taken out of
+// get_all_values' decisions in the form choose_all answers with. Each entry is taken out of
 // the engine's map, so its name is moved rather than copied.
-template <class Map, class Convert>
-std::unordered_map<std::string, PyDecision> to_py_decisions(Map results, Convert convert) {
-  std::unordered_map<std::string, PyDecision> decisions;
-  decisions.reserve(results.size());
-  while (!results.empty()) {
-    auto entry = results.extract(results.begin());
-    decisions.emplace(std::move(entry.key()), convert(std::move(entry.mapped())));
+std::unordered_map<std::string, DecideResult> as_decide_results(
+    std::unordered_map<std::string, Decision> values) {
+  std::unordered_map<std::string, DecideResult> decisions;
+  decisions.reserve(values.size());
+  while (!values.empty()) {
+    auto entry = values.extract(values.begin());
+    decisions.emplace(std::move(entry.key()), std::optional<Decision>(std::move(entry.mapped())));
   }
   return decisions;
 }
@@ -85,9 +80,7 @@ nb::object choose_all(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 
   const std::optional<Orvane>& engine = engine_of(self);
   if (!engine) return make_instance(GetAllDecisionsRes{std::nullopt, not_found()});
-  auto decisions = to_py_decisions(orvane::choose_all(*engine, ctx, identifier),
-                                   [](DecideResult&& result) { return to_py_decision(std::move(result)); });
-  return make_instance(GetAllDecisionsRes{std::move(decisions), std::nullopt});
+  return make_instance(GetAllDecisionsRes{orvane::choose_all(*engine, ctx, identifier), std::nullopt});
 }
 
 nb::object get_experiment(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -171,10 +164,8 @@ nb::object get_all_values(PyObject* self, PyObject* const* args, Py_ssize_t narg
 
   const std::optional<Orvane>& engine = engine_of(self);
   if (!engine) return make_instance(GetAllDecisionsRes{std::nullopt, not_found()});
-  auto decisions = to_py_decisions(orvane::get_all_values(*engine, ctx), [](Decision&& decision) {
-    return PyDecision{std::move(decision), std::nullopt};
-  });
-  return make_instance(GetAllDecisionsRes{std::move(decisions), std::nullopt});
+  return make_instance(
+      GetAllDecisionsRes{as_decide_results(orvane::get_all_values(*engine, ctx)), std::nullopt});
 }
 
 }  // namespace

@@ -82,7 +82,8 @@ nb::object all_inspect(PyObject* self) {
   if (res.decisions) {
     std::vector<std::pair<DebugNode, DebugNode>> entries;
     entries.reserve(res.decisions->size());
-    for (const auto& [name, d] : *res.decisions) {
+    for (const auto& [name, result] : *res.decisions) {
+      PyDecision d = to_py_decision(result);
       entries.emplace_back(DebugNode::string(name),
                            DebugNode::record("PyDecision", {{"decision", decision_node(d.decision)},
                                                             {"err", error_debug_node(d.err)}}));
@@ -97,7 +98,9 @@ nb::object all_decisions(PyObject* self) {
   const GetAllDecisionsRes& res = payload<GetAllDecisionsRes>(self);
   if (!res.decisions) return nb::none();
   nb::dict out;
-  for (const auto& [name, d] : *res.decisions) out[str_to_python(name)] = make_instance(PyDecision(d));
+  for (const auto& [name, result] : *res.decisions) {
+    out[str_to_python(name)] = make_instance(to_py_decision(result));
+  }
   return out;
 }
 
