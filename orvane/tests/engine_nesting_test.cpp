@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "config/config_reader.h"
+#include "engine/loader.h"
 #include "engine_test_support.h"
+#include "model/compile.h"
 
 namespace orvane {
 namespace {
@@ -48,6 +53,72 @@ TEST(Nesting, SharedGroupsAreDecidedInLinearTime) {
   DecideResult last = decide(engine, *engine.features()[59], user("u1"));
   ASSERT_TRUE(last.has_value() && last->has_value());
   EXPECT_EQ((*last)->variant_name, "control_1");
+}
+
+// One record of a generated configuration; `parents` adds the group members.
+std::string record(int id, const std::string& name, const std::string& variants,
+                   const std::string& parents, const char* bucket_val = "user_id") {
+  return "\"" + name + "\":{\"id\":" + std::to_string(id) + ",\"name\":\"" + name +
+         "\",\"enabled\":true,\"version\":\"1\",\"owner\":\"o\",\"type\":\"range_variant\"," +
+         "\"emit_event\":true,\"start_ts\":1,\"stop_ts\":2" + parents +
+         ",\"experiment\":{\"experiment_version\":1,\"shuffle_version\":0,\"bucket_val\":\"" +
+         bucket_val + "\",\"variants\":[" + variants + "]}}";
+}
+
+std::string ranges(const std::string& a, const std::string& b, const char* split = "0.5") {
+  return "{\"name\":\"" + a + "\",\"range_start\":0.0,\"range_end\":" + split + "},{\"name\":\"" +
+         b + "\",\"range_start\":" + split + ",\"range_end\":1.0}";
+}
+
+TEST(Nesting, ChooseAllAnswersAsEachDecisionAlone) {
+  // Groups shared by many features, a group inside a group, and a group that fails for a
+  // context without its bucketing field: choose_all decides each group once per request,
+  // and every answer must still be the one the feature gets on its own.
+  std::string doc = "{" + record(1, "hg", ranges("holdout", "control_1", "0.3"), "") + "," +
+                    record(2, "hg_inner", ranges("holdout", "control_1", "0.2"),
+                           ",\"parent_hg_name\":\"hg\"") + "," +
+                    record(3, "mg", ranges("m0", "m1"), "") + "," +
+                    record(4, "dg", ranges("holdout", "control_1"), "", "device_id");
+  for (int i = 0; i < 24; ++i) {
+    std::string parents;
+    if (i % 4 == 0) parents = ",\"parent_hg_name\":\"hg\"";
+    if (i % 4 == 1) parents = ",\"parent_hg_name\":\"hg_inner\"";
+    if (i % 4 == 2) parents = ",\"parent_meg_name\":\"mg\",\"parent_hg_name\":\"hg\"";
+    if (i % 4 == 3) parents = ",\"parent_hg_name\":\"dg\"";
+    std::string name = i < 2 ? "m" + std::to_string(i) : "f" + std::to_string(i);
+    doc += "," + record(10 + i, name, ranges("control_1", "treatment"), parents);
+  }
+  doc += "}";
+  auto config = read_experiment_config(doc);
+  ASSERT_TRUE(config) << config.error().display();
+  auto features = experiment_config_to_features(std::move(config).value());
+  ASSERT_TRUE(features) << features.error().display();
+  auto engine = init("holdout mutex_group fractional_availability", std::move(features).value());
+  ASSERT_TRUE(engine) << engine.error().display();
+
+  auto answer = [](const DecideResult& result) -> std::string {
+    if (!result) return "error " + result.error().display();
+    if (!*result) return "none";
+    std::string text = (*result)->variant_name.value_or("-") + " " + json_compact((*result)->value);
+    for (const std::string& event : (*result)->event_data) text += " | " + event;
+    return text;
+  };
+  size_t held = 0;
+  size_t failed = 0;
+  for (int u = 0; u < 40; ++u) {
+    Context ctx = user(("user" + std::to_string(u)).c_str());
+    auto all = choose_all(*engine, ctx, std::nullopt);
+    ASSERT_EQ(all.size(), engine->features().size());
+    for (const auto& feature : engine->features()) {
+      std::string alone = answer(decide(*engine, *feature, ctx));
+      EXPECT_EQ(answer(all.at(feature->name)), alone) << feature->name << " for user" << u;
+      held += alone.find("::::holdout::::") != std::string::npos;
+      failed += alone.rfind("error", 0) == 0;
+    }
+  }
+  // The users must reach the interesting paths, or the comparison proves little.
+  EXPECT_GT(held, 0u);
+  EXPECT_GT(failed, 0u);
 }
 
 TEST(Nesting, TooDeepNestingFailsInsteadOfOverflowing) {

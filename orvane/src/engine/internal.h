@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -50,21 +51,40 @@ using StageResult = Result<StageOutcome, OrvaneError>;
 // fails: a configuration can chain groups without limit, the call stack cannot.
 constexpr int kMaxGroupNesting = 256;
 
+// Decisions of groups that belong to no group themselves, shared by all the decisions of
+// one request (choose_all): such a decision depends on nothing but the group and the
+// context, and a few holdout and mutex groups usually hold most features.
+class SharedGroupDecisions {
+ public:
+  const InternalResult* find(const Feature* group) const;
+  void keep(const Feature* group, const InternalResult& result);
+
+ private:
+  std::unordered_map<const Feature*, InternalResult> kept_;
+};
+
 // The nested runs (holdout and mutex groups) of one top-level decision. A group that is
 // reached again through another path is decided again once and then answered from here,
 // so shared groups cost linear rather than exponential time.
 class NestedRuns {
  public:
+  NestedRuns() = default;
+  explicit NestedRuns(SharedGroupDecisions* shared) : shared_(shared) {}
+
   InternalResult run(const Orvane& engine, const Feature& group, const Context& ctx);
 
  private:
   std::vector<const Feature*> seen_;
   std::vector<std::pair<const Feature*, InternalResult>> kept_;
+  SharedGroupDecisions* shared_ = nullptr;
   int depth_ = 0;
 };
 
 InternalResult decide_internal(const Orvane& engine, const Feature& feature, const Context& ctx,
                                NestedRuns& nested);
+// decide, with the group decisions of earlier features of the same request at hand.
+DecideResult decide(const Orvane& engine, const Feature& feature, const Context& ctx,
+                    SharedGroupDecisions& shared);
 StageResult run_stage(Stage stage, const Orvane& engine, const Feature& feature,
                       const Context& ctx, NestedRuns& nested);
 // One stage on its own, as the first stage of a fresh decision.

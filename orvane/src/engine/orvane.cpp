@@ -25,6 +25,25 @@ const Feature* Orvane::find_feature(std::string_view name) const {
   return features_[it->second].get();
 }
 
+const InternalResult* SharedGroupDecisions::find(const Feature* group) const {
+  auto it = kept_.find(group);
+  return it == kept_.end() ? nullptr : &it->second;
+}
+
+void SharedGroupDecisions::keep(const Feature* group, const InternalResult& result) {
+  kept_.emplace(group, result);
+}
+
+namespace {
+
+// A group outside any group decides without nested runs, so its decision is the same
+// wherever and however deep it is reached.
+bool decides_alone(const Feature& group) {
+  return !group.variant_set || (!group.variant_set->holdout && !group.variant_set->mutex_group);
+}
+
+}  // namespace
+
 InternalResult NestedRuns::run(const Orvane& engine, const Feature& group, const Context& ctx) {
   for (const auto& [feature, result] : kept_) {
     if (feature == &group) return result;
@@ -32,6 +51,10 @@ InternalResult NestedRuns::run(const Orvane& engine, const Feature& group, const
   if (depth_ >= kMaxGroupNesting) {
     return OrvaneError{errors::Generic{"Holdout and mutex groups nest deeper than " +
                                        std::to_string(kMaxGroupNesting) + " levels."}};
+  }
+  const bool shareable = shared_ != nullptr && decides_alone(group);
+  if (shareable) {
+    if (const InternalResult* known = shared_->find(&group)) return *known;
   }
   // Most groups are reached once per decision; only a group met a second time is kept, so
   // the common case copies nothing.
@@ -41,6 +64,7 @@ InternalResult NestedRuns::run(const Orvane& engine, const Feature& group, const
   InternalResult result = decide_internal(engine, group, ctx, *this);
   --depth_;
   if (again) kept_.emplace_back(&group, result);
+  if (shareable) shared_->keep(&group, result);
   return result;
 }
 
@@ -87,8 +111,9 @@ InternalResult decide_internal(const Orvane& engine, const Feature& feature, con
   return std::optional<InternalDecision>();
 }
 
-DecideResult decide(const Orvane& engine, const Feature& feature, const Context& ctx) {
-  InternalResult internal = decide_internal(engine, feature, ctx);
+namespace {
+
+DecideResult finish_decision(InternalResult internal, const Context& ctx) {
   if (!internal) return std::move(internal).error();
   if (!*internal) return std::optional<Decision>();
   InternalDecision& decision = **internal;
@@ -109,6 +134,18 @@ DecideResult decide(const Orvane& engine, const Feature& feature, const Context&
       .event_data = std::move(serialized->event_data),
       .events = std::move(serialized->events),
   });
+}
+
+}  // namespace
+
+DecideResult decide(const Orvane& engine, const Feature& feature, const Context& ctx) {
+  return finish_decision(decide_internal(engine, feature, ctx), ctx);
+}
+
+DecideResult decide(const Orvane& engine, const Feature& feature, const Context& ctx,
+                    SharedGroupDecisions& shared) {
+  NestedRuns nested(&shared);
+  return finish_decision(decide_internal(engine, feature, ctx, nested), ctx);
 }
 
 DecideResult choose(const Orvane& engine, std::string_view name, const Context& ctx,
@@ -133,6 +170,8 @@ DecideResult choose(const Orvane& engine, std::string_view name, const Context& 
 std::unordered_map<std::string, DecideResult> choose_all(
     const Orvane& engine, const Context& ctx, const std::optional<ContextField>& identifier_type) {
   std::unordered_map<std::string, DecideResult> results;
+  results.reserve(engine.features().size());
+  SharedGroupDecisions groups;
   for (const auto& feature : engine.features()) {
     if (feature->type == ExperimentType::DynamicConfig) continue;
     if (identifier_type) {
@@ -140,7 +179,7 @@ std::unordered_map<std::string, DecideResult> choose_all(
       if (!set || !set->bucket_val || !(*set->bucket_val == *identifier_type)) continue;
     }
     // insert_or_assign: of two features sharing a name, the later one's result stands.
-    results.insert_or_assign(feature->name, decide(engine, *feature, ctx));
+    results.insert_or_assign(feature->name, decide(engine, *feature, ctx, groups));
   }
   return results;
 }
