@@ -6,6 +6,7 @@
 #include <nanobind/nanobind.h>
 
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -76,10 +77,17 @@ struct GetMapRes {
   OptionalError err;
 };
 
-// Wraps a payload in a new instance of its Python class.
+// Wraps a payload in a new instance of its Python class. The class is looked up once:
+// nanobind's cast would search its type registry on every call, and results are made on
+// every request.
 template <class T>
 nanobind::object make_instance(T payload) {
-  return nanobind::cast(std::move(payload), nanobind::rv_policy::move);
+  static const nanobind::handle type = nanobind::type<T>();
+  nanobind::object instance = nanobind::inst_alloc(type);
+  new (nanobind::inst_ptr<T>(instance)) T(std::move(payload));
+  // Only now does the instance own a payload for its destructor to run on.
+  nanobind::inst_mark_ready(instance);
+  return instance;
 }
 
 // The payload of `self`, which the method descriptors guarantee to be of class T.
