@@ -38,14 +38,16 @@ std::string plural(size_t count, const char* word) {
 
 void bind_arguments(const Parameters& params, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PyObject** out) {
-  const std::string function = std::string(params.function) + "()";
+  // The name as messages show it; only built once a message is due, since binding runs on
+  // every call.
+  auto function = [&] { return std::string(params.function) + "()"; };
   const size_t given = static_cast<size_t>(nargs);
   if (given > params.count) {
     std::string accepted = params.required == params.count
                                ? plural(params.count, "positional argument")
                                : "from " + std::to_string(params.required) + " to " +
                                      std::to_string(params.count) + " positional arguments";
-    raise_type_error(function + " takes " + accepted + " but " + std::to_string(given) +
+    raise_type_error(function() + " takes " + accepted + " but " + std::to_string(given) +
                      (given == 1 ? " was" : " were") + " given");
   }
   for (size_t i = 0; i < params.count; ++i) out[i] = i < given ? args[i] : nullptr;
@@ -62,11 +64,11 @@ void bind_arguments(const Parameters& params, PyObject* const* args, Py_ssize_t 
     }
     if (index == params.count) {
       PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'",
-                   function.c_str(), keyword);
+                   function().c_str(), keyword);
       throw nb::python_error();
     }
     if (out[index] != nullptr) {
-      raise_type_error(function + " got multiple values for argument '" + params.names[index] +
+      raise_type_error(function() + " got multiple values for argument '" + params.names[index] +
                        "'");
     }
     out[index] = args[nargs + k];
@@ -77,7 +79,7 @@ void bind_arguments(const Parameters& params, PyObject* const* args, Py_ssize_t 
     if (out[i] == nullptr) missing.push_back(params.names[i]);
   }
   if (!missing.empty()) {
-    raise_type_error(function + " missing " +
+    raise_type_error(function() + " missing " +
                      plural(missing.size(), "required positional argument") + ": " +
                      join_names(missing));
   }
