@@ -12,7 +12,7 @@ namespace {
 
 using config_detail::ConfigSax;
 using config_detail::CountingInput;
-using config_detail::CountingIterator;
+using config_detail::ParserInput;
 using config_detail::Failure;
 using config_detail::Place;
 using config_detail::TextPosition;
@@ -43,7 +43,8 @@ Result<ExperimentConfig, JsonError> read_from(CountingInput& input) {
   ConfigSax sax(input, config);
   bool ok = false;
   try {
-    ok = Json::sax_parse(CountingIterator(&input), CountingIterator(), &sax);
+    // The parser itself rather than Json::sax_parse, which only takes nlohmann's own inputs.
+    ok = nlohmann::detail::parser<Json, ParserInput>(ParserInput(input)).sax_parse(&sax, true);
   } catch (const std::exception& e) {
     return Unexpected{JsonError{e.what(), 0, 0}};
   } catch (...) {

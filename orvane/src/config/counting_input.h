@@ -8,7 +8,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -180,37 +179,22 @@ inline void CountingInput::SkipState::follow(unsigned char byte) {
   }
 }
 
-// An input iterator over a CountingInput, so that nlohmann's parser pulls bytes one at a
-// time through it; a default-constructed iterator is the end.
-class CountingIterator {
+// The input nlohmann's parser reads from: one byte at a time, straight from the text.
+class ParserInput {
  public:
-  using iterator_category = std::input_iterator_tag;
-  using value_type = char;
-  using difference_type = std::ptrdiff_t;
-  using pointer = const char*;
-  using reference = char;
+  using char_type = char;
 
-  CountingIterator() = default;
-  explicit CountingIterator(CountingInput* input) : input_(input) {}
+  explicit ParserInput(CountingInput& input) : input_(&input) {}
 
-  char operator*() const { return input_->peek(); }
-  CountingIterator& operator++() {
+  std::char_traits<char>::int_type get_character() {
+    if (!input_->has_more()) return std::char_traits<char>::eof();
+    char byte = input_->peek();
     input_->advance();
-    return *this;
+    return std::char_traits<char>::to_int_type(byte);
   }
-  CountingIterator operator++(int) {
-    CountingIterator before = *this;
-    input_->advance();
-    return before;
-  }
-  friend bool operator==(const CountingIterator& a, const CountingIterator& b) {
-    return a.finished() == b.finished();
-  }
-  friend bool operator!=(const CountingIterator& a, const CountingIterator& b) { return !(a == b); }
 
  private:
-  bool finished() const { return input_ == nullptr || !input_->has_more(); }
-  CountingInput* input_ = nullptr;
+  CountingInput* input_;
 };
 
 }  // namespace orvane::config_detail
