@@ -143,34 +143,30 @@ bool ConfigSax::store(const Target& target, const Scalar& v) {
 bool ConfigSax::open(const Target& target, bool object) {
   const char* unexpected = object ? "map" : "sequence";
   auto wrong = [&](std::string_view expected) { return fail(invalid_type(unexpected, expected)); };
-  std::optional<Frame> frame;
-  auto record = [&](RecordKind kind, auto* p) {
-    RecordFrame f{kind, p, !object, 0, 0, SkipValue{}};
-    frame = std::move(f);
+  // Frames go straight onto the stack; the depth is checked once the value's type is.
+  auto push = [&](auto&& frame) {
+    if (frames_.size() >= kMaxDepth) return fail("recursion limit exceeded");
+    frames_.emplace_back(std::forward<decltype(frame)>(frame));
     return true;
+  };
+  auto record = [&](RecordKind kind, auto* p) {
+    return push(RecordFrame{kind, p, !object, 0, 0, SkipValue{}});
   };
   auto variant_frame = [&](EnumKind kind, auto dest) {
     if (!object) return fail("expected value", Place::ValueStart);
-    EnumFrame f{kind, dest, EnumFrame::State::WantName, 0, SkipValue{}};
-    frame = std::move(f);
-    return true;
+    return push(EnumFrame{kind, dest, EnumFrame::State::WantName, 0, SkipValue{}});
   };
   auto sequence = [&](auto* seq) {
     if (object) return wrong("a sequence");
-    frame = SeqFrame{seq};
-    return true;
+    return push(SeqFrame{seq});
   };
   auto json = [&](Json* p) {
     *p = object ? Json::object() : Json::array();
-    frame = JsonFrame{p, object, SkipValue{}};
-    return true;
+    return push(JsonFrame{p, object, SkipValue{}});
   };
-  bool ok = std::visit(
+  return std::visit(
       Overloaded{
-          [&](SkipValue) {
-            frame = SkipFrame{object};
-            return true;
-          },
+          [&](SkipValue) { return push(SkipFrame{object}); },
           [&](UnitValue) { return wrong("unit"); },
           [&](uint32_t*) { return wrong("u32"); },
           [&](uint64_t*) { return wrong("u64"); },
@@ -195,8 +191,7 @@ bool ConfigSax::open(const Target& target, bool object) {
           },
           [&](OverrideMap* p) {
             if (!object) return wrong("a map");
-            frame = MapFrame{p, {}, SkipValue{}};
-            return true;
+            return push(MapFrame{p, {}, SkipValue{}});
           },
           [&](TargetingTree* p) { return variant_frame(EnumKind::Tree, p); },
           [&](std::optional<TargetingTree>* p) {
@@ -207,22 +202,16 @@ bool ConfigSax::open(const Target& target, bool object) {
           [&](EqNode* p) {
             auto input = std::make_unique<EqInput>();
             input->object = object;
-            frame = EqFrame{p, std::move(input), SkipValue{}};
-            return true;
+            return push(EqFrame{p, std::move(input), SkipValue{}});
           },
           [&](NeNode* p) { return record(RecordKind::Ne, p); },
           [&](CompareNode* p) { return record(RecordKind::Compare, p); },
           [&](ExperimentConfig* p) {
             if (!object) return wrong("a map");
-            frame = MapFrame{p, {}, SkipValue{}};
-            return true;
+            return push(MapFrame{p, {}, SkipValue{}});
           },
       },
       target);
-  if (!ok) return false;
-  if (frames_.size() >= kMaxDepth) return fail("recursion limit exceeded");
-  frames_.push_back(std::move(*frame));
-  return true;
 }
 
 namespace {
