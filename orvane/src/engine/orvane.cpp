@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "base/overloaded.h"
 #include "engine/internal.h"
 
 namespace orvane {
@@ -77,36 +78,38 @@ InternalResult decide_internal(const Orvane& engine, const Feature& feature, con
                                NestedRuns& nested) {
   // Events handed over by Continue; they reach the caller only if a later stage decides.
   std::vector<ExperimentEvent> carried;
-  // Each alternative says whether the run ends here (with a result) or goes on; visiting
-  // makes a new outcome alternative a compile error until it is handled.
-  struct Gather {
-    std::vector<ExperimentEvent>& carried;
-    std::optional<InternalResult> operator()(outcome::Pass&) const { return std::nullopt; }
-    std::optional<InternalResult> operator()(outcome::NoDecision&) const {
-      return InternalResult(std::optional<InternalDecision>());
-    }
-    std::optional<InternalResult> operator()(outcome::Continue& handed) const {
-      carried.insert(carried.end(), std::make_move_iterator(handed.events.begin()),
-                     std::make_move_iterator(handed.events.end()));
-      return std::nullopt;
-    }
-    std::optional<InternalResult> operator()(outcome::Decided& decided) const {
-      InternalDecision& decision = decided.decision;
-      // Exposures handed over by earlier stages happened first, so they lead.
-      if (!carried.empty()) {
-        carried.insert(carried.end(), std::make_move_iterator(decision.events.begin()),
-                       std::make_move_iterator(decision.events.end()));
-        decision.events = std::move(carried);
-      }
-      return InternalResult(std::optional<InternalDecision>(std::move(decision)));
-    }
-  };
   for (Stage stage : engine.chain()) {
     StageResult result = run_stage(stage, engine, feature, ctx, nested);
     if (!result) return std::move(result).error();
-    if (std::optional<InternalResult> done = std::visit(Gather{carried}, *result)) {
-      return std::move(*done);
+    // Each alternative says whether the run ends here or goes on; visiting makes a new
+    // outcome alternative a compile error until it is handled.
+    const bool ends = std::visit(
+        Overloaded{
+            [](outcome::Pass&) { return false; },
+            [](outcome::NoDecision&) { return true; },
+            [&](outcome::Continue& handed) {
+              carried.insert(carried.end(), std::make_move_iterator(handed.events.begin()),
+                             std::make_move_iterator(handed.events.end()));
+              return false;
+            },
+            [&](outcome::Decided& decided) {
+              // Exposures handed over by earlier stages happened first, so they lead.
+              std::vector<ExperimentEvent>& events = decided.decision.events;
+              if (!carried.empty()) {
+                carried.insert(carried.end(), std::make_move_iterator(events.begin()),
+                               std::make_move_iterator(events.end()));
+                events = std::move(carried);
+              }
+              return true;
+            },
+        },
+        *result);
+    if (!ends) continue;
+    // The decision moves once, straight into the result.
+    if (auto* decided = std::get_if<outcome::Decided>(&*result)) {
+      return InternalResult(std::move(decided->decision));
     }
+    return InternalResult(std::optional<InternalDecision>());
   }
   return std::optional<InternalDecision>();
 }
@@ -124,7 +127,7 @@ DecideResult finish_decision(InternalResult internal, const Context& ctx) {
   if (!serialized) {
     return OrvaneError{errors::MalformedEvent{std::move(serialized.error().message)}};
   }
-  return std::optional<Decision>(Decision{
+  return DecideResult(Decision{
       .feature_id = decision.feature_id,
       .feature_name = std::move(decision.feature_name),
       .feature_version = decision.feature_version,
