@@ -35,9 +35,13 @@ struct PyDecision {
 };
 
 // An engine answer as a PyDecision: the decision, or the error's display text.
-inline PyDecision to_py_decision(DecideResult result) {
+inline PyDecision to_py_decision(DecideResult&& result) {
   if (!result) return PyDecision{std::nullopt, PyOrvaneError{GenericError{result.error().display()}}};
   return PyDecision{std::move(result).value(), std::nullopt};
+}
+inline PyDecision to_py_decision(const DecideResult& result) {
+  DecideResult copy = result;
+  return to_py_decision(std::move(copy));
 }
 
 struct GetAllDecisionsRes {
@@ -77,17 +81,23 @@ struct GetMapRes {
   OptionalError err;
 };
 
-// Wraps a payload in a new instance of its Python class. The class is looked up once:
-// nanobind's cast would search its type registry on every call, and results are made on
-// every request.
-template <class T>
-nanobind::object make_instance(T payload) {
+// A new instance of T's Python class holding the payload `make()` returns, built in place.
+// The class is looked up once: nanobind's cast would search its type registry on every
+// call, and results are made on every request.
+template <class T, class Make>
+nanobind::object make_instance_with(Make&& make) {
   static const nanobind::handle type = nanobind::type<T>();
   nanobind::object instance = nanobind::inst_alloc(type);
-  new (nanobind::inst_ptr<T>(instance)) T(std::move(payload));
+  new (nanobind::inst_ptr<T>(instance)) T(make());
   // Only now does the instance own a payload for its destructor to run on.
   nanobind::inst_mark_ready(instance);
   return instance;
+}
+
+// Wraps a payload in a new instance of its Python class.
+template <class T>
+nanobind::object make_instance(T payload) {
+  return make_instance_with<T>([&] { return std::move(payload); });
 }
 
 // The payload of `self`, which the method descriptors guarantee to be of class T.

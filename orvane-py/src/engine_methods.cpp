@@ -69,7 +69,9 @@ nb::object choose(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
 
   const std::optional<Orvane>& engine = engine_of(self);
   if (!engine) return make_instance(PyDecision{std::nullopt, not_found()});
-  return make_instance(to_py_decision(orvane::choose(*engine, name, ctx, identifier)));
+  // Built in place: the decision moves once, from the engine's answer into the instance.
+  return make_instance_with<PyDecision>(
+      [&] { return to_py_decision(orvane::choose(*engine, name, ctx, identifier)); });
 }
 
 nb::object choose_all(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
