@@ -93,37 +93,35 @@ void append_context_records(std::string& out, const Context& ctx) {
   }
 }
 
-// The parts every event of a batch shares, already encoded back to back in one string: an
-// event is kEventHead, its field name, stamp(), its own UUID, context(), its experiment
-// record and tail().
-struct BatchParts {
-  std::string text;
-  size_t context_at = 0;
-  size_t tail_at = 0;
-
-  std::string_view stamp() const { return std::string_view(text).substr(0, context_at); }
-  std::string_view context() const {
-    return std::string_view(text).substr(context_at, tail_at - context_at);
-  }
-  std::string_view tail() const { return std::string_view(text).substr(tail_at); }
+// The parts every event of a decision shares: the stamp, the context records and the tail.
+// An event is kEventHead, its field name, stamp, its own UUID, context, its experiment
+// record and tail; the first event's document is written whole, and later events copy the
+// shared parts from it. Each part is [begin, end) in the first document.
+struct SharedParts {
+  size_t stamp_begin = 0;
+  size_t stamp_end = 0;
+  size_t context_begin = 0;
+  size_t context_end = 0;
+  size_t tail_begin = 0;
 };
 
-BatchParts batch_parts(const Context& ctx, int64_t timestamp_ms, std::string_view batch_uuid) {
-  BatchParts parts;
-  std::string& out = parts.text;
-  out.reserve(256);
-  // },"5":{"i64":ts},"6":{"str":
+// },"5":{"i64":ts},"6":{"str":
+void append_stamp(std::string& out, int64_t timestamp_ms) {
   out += "},";
   int_field(out, R"("5":{"i64":)", timestamp_ms);
   out += R"(,"6":{"str":)";
-  // },"8":{"str":"batch"}<107..112>,"129":{"rec":
-  parts.context_at = out.size();
+}
+
+// },"8":{"str":"batch"}<107..112>,"129":{"rec":
+void append_context(std::string& out, const Context& ctx, std::string_view batch_uuid) {
   out += "},";
   str_field(out, R"("8":{"str":)", batch_uuid);
   append_context_records(out, ctx);
   out += R"(,"129":{"rec":)";
-  // }<500>}
-  parts.tail_at = out.size();
+}
+
+// }<500>}
+void append_tail(std::string& out, const Context& ctx) {
   out += '}';
   if (ctx.country_code) {
     out += R"(,"500":{"rec":{)";
@@ -131,7 +129,16 @@ BatchParts batch_parts(const Context& ctx, int64_t timestamp_ms, std::string_vie
     out += "}}";
   }
   out += '}';
-  return parts;
+}
+
+// Room for the context's texts in the first document; the rest of it is in kEventFrame.
+size_t context_text_size(const Context& ctx) {
+  size_t size = 0;
+  for (const std::optional<std::string>* text :
+       {&ctx.app_name, &ctx.locale, &ctx.canonical_url, &ctx.user_id, &ctx.country_code}) {
+    if (*text) size += (*text)->size();
+  }
+  return size;
 }
 
 void append_experiment(std::string& out, const ExperimentEvent& event) {
@@ -173,10 +180,11 @@ Result<SerializedEvents, EventError> encode(const Context& ctx,
   // Checked before any event is encoded: a failing batch yields nothing but the error.
   if (!timestamps_fit(events)) return EventError{kTimestampOutOfRange};
 
-  BatchParts parts = batch_parts(ctx, timestamp_ms, batch_uuid);
   SerializedEvents result;
   result.event_data.reserve(events.size());
   result.events.reserve(events.size());
+  SharedParts parts;
+  const size_t shared_room = 256 + batch_uuid.size() + context_text_size(ctx);
   for (size_t i = 0; i < events.size(); ++i) {
     const ExperimentEvent& event = events[i];
     std::optional<std::string_view> uuid = next_uuid(i);
@@ -184,17 +192,30 @@ Result<SerializedEvents, EventError> encode(const Context& ctx,
 
     std::string_view field = event.bucket_field.name();
     std::string json;
-    json.reserve(kEventFrame + kEventHead.size() + parts.text.size() + 2 * field.size() +
-                 uuid->size() +
-                 event.feature_name.size() + event.owner.size() + event.variant_name.size() +
-                 event.identifier.size());
+    json.reserve(kEventFrame + kEventHead.size() + shared_room + 2 * field.size() +
+                 uuid->size() + event.feature_name.size() + event.owner.size() +
+                 event.variant_name.size() + event.identifier.size());
     json += kEventHead;
     append_json_string(json, field);
-    json += parts.stamp();
-    append_json_string(json, *uuid);
-    json += parts.context();
-    append_experiment(json, event);
-    json += parts.tail();
+    if (i == 0) {
+      parts.stamp_begin = json.size();
+      append_stamp(json, timestamp_ms);
+      parts.stamp_end = json.size();
+      append_json_string(json, *uuid);
+      parts.context_begin = json.size();
+      append_context(json, ctx, batch_uuid);
+      parts.context_end = json.size();
+      append_experiment(json, event);
+      parts.tail_begin = json.size();
+      append_tail(json, ctx);
+    } else {
+      const std::string_view first = result.events.front().json;
+      json += first.substr(parts.stamp_begin, parts.stamp_end - parts.stamp_begin);
+      append_json_string(json, *uuid);
+      json += first.substr(parts.context_begin, parts.context_end - parts.context_begin);
+      append_experiment(json, event);
+      json += first.substr(parts.tail_begin);
+    }
 
     result.event_data.push_back(compact_text(event));
     result.events.push_back(Event{event.kind, std::move(json)});
