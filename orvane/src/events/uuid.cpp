@@ -1,6 +1,9 @@
 #include "events/uuid.h"
 
+#include <array>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <thread>
 
 #include "events/random_source.h"
@@ -10,12 +13,20 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// The value of each byte as a hex digit, or -1; a table keeps the per-digit work to one load
+// (a device identifier is parsed for every exposure event).
+constexpr std::array<int8_t, 256> kHexValues = [] {
+  std::array<int8_t, 256> values{};
+  for (size_t c = 0; c < values.size(); ++c) {
+    values[c] = c >= '0' && c <= '9'   ? static_cast<int8_t>(c - '0')
+                : c >= 'a' && c <= 'f' ? static_cast<int8_t>(c - 'a' + 10)
+                : c >= 'A' && c <= 'F' ? static_cast<int8_t>(c - 'A' + 10)
+                                       : int8_t{-1};
+  }
+  return values;
+}();
+
+int hex_value(char c) { return kHexValues[static_cast<unsigned char>(c)]; }
 
 // 32 hex digits, or the 36-character form with hyphens before the 9th, 13th, 17th and
 // 21st digit; nothing else.
