@@ -154,5 +154,49 @@ TEST(Stages, WorkedBucketingExample) {
   EXPECT_EQ(decide_here(), "Pass frac_avail:not in variants");
 }
 
+
+TEST(Stages, SeedOfAnyLengthBucketsLikeTheReference) {
+  // One variant per bucket, so the variant names the bucket. The expected buckets are
+  // SHA-1 of "7.seed_probe.1" + identifier, modulo 1000, computed with Python's hashlib;
+  // the lengths straddle the point where the seed no longer fits the stack.
+  Feature f = experiment(7, "seed_probe");
+  f.variant_set->shuffle_version = 1;
+  f.variant_set->variants.clear();
+  for (int b = 0; b < 1000; ++b) {
+    f.variant_set->variants.push_back({"b" + std::to_string(b), static_cast<float>(b) / 1000.0f,
+                                       static_cast<float>(b + 1) / 1000.0f});
+  }
+  const Orvane engine({}, {});
+  struct SeedCase {
+    std::string identifier;
+    int bucket;
+  };
+  const SeedCase cases[] = {{"u", 663},
+                        {std::string(224, 'u'), 735},
+                        {std::string(225, 'u'), 530},
+                        {std::string(1000, 'u'), 137}};
+  for (const SeedCase& c : cases) {
+    SCOPED_TRACE(c.identifier.size());
+    StageResult result = run_stage(Stage::FractionalAvailability, engine, f, user(c.identifier.c_str()));
+    ASSERT_TRUE(result);
+    const auto* decided = std::get_if<outcome::Decided>(&*result);
+    ASSERT_NE(decided, nullptr);
+    EXPECT_EQ(decided->decision.variant_name, "b" + std::to_string(c.bucket));
+  }
+
+  // An identifier from other_fields is spelled as its JSON text, strings unquoted.
+  f.variant_set->bucket_val = ContextField::from_name("team");
+  const std::pair<Json, int> others[] = {{Json(12345), 263}, {Json(true), 145}};
+  for (const auto& [value, bucket] : others) {
+    SCOPED_TRACE(json_compact(value));
+    Context ctx;
+    ctx.other_fields = JsonObject{{"team", value}};
+    StageResult result = run_stage(Stage::FractionalAvailability, engine, f, ctx);
+    ASSERT_TRUE(result);
+    const auto* decided = std::get_if<outcome::Decided>(&*result);
+    ASSERT_NE(decided, nullptr);
+    EXPECT_EQ(decided->decision.variant_name, "b" + std::to_string(bucket));
+  }
+}
 }  // namespace
 }  // namespace orvane

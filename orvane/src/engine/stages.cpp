@@ -1,4 +1,8 @@
+#include <algorithm>
 #include <charconv>
+#include <memory>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "engine/internal.h"
@@ -14,20 +18,6 @@ using outcome::Pass;
 // Variant names of a holdout group's decision that mean something to the held feature.
 constexpr std::string_view kHoldoutVariant = "holdout";
 constexpr std::string_view kControlVariant = "control_1";
-
-void append_decimal(std::string& out, uint32_t value) {
-  char buffer[10];
-  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  (void)ec;  // ten digits always hold a 32-bit number
-  out.append(buffer, end);
-}
-
-// Room for the identifier text in the seed; exact for strings, the common case, and a
-// guess for JSON values from other_fields, which may grow the string once.
-size_t identifier_capacity(const FieldView& value) {
-  if (const auto* text = std::get_if<std::string_view>(&value)) return text->size();
-  return 24;
-}
 
 // The decision a feature gets from a stage that picked a variant, with the exposure event
 // (if the feature emits one) as its only event.
@@ -142,20 +132,36 @@ StageResult fractional_availability(const Feature& feature, const Context& ctx) 
     return OrvaneError{errors::MissingBucketValInContext{*set.bucket_val}};
   }
 
+  // The identifier as the seed spells it; only a JSON value from other_fields needs
+  // rendering first.
+  std::string rendered;
+  std::string_view identifier_text;
+  if (const auto* text = std::get_if<std::string_view>(&identifier)) {
+    identifier_text = *text;
+  } else {
+    append_identifier_text(rendered, identifier);
+    identifier_text = rendered;
+  }
+
   // id "." name "." shuffle_version identifier, with no separator before the identifier:
-  // the layout is fixed, since any change would move every request to another bucket.
-  std::string seed;
-  seed.reserve(2 * 10 + 2 + feature.name.size() + identifier_capacity(identifier));
-  append_decimal(seed, feature.id);
-  seed += '.';
-  seed += feature.name;
-  seed += '.';
-  append_decimal(seed, set.shuffle_version);
-  append_identifier_text(seed, identifier);
+  // the layout is fixed, since any change would move every request to another bucket. The
+  // seed is written on the stack when it fits, as it nearly always does.
+  constexpr size_t kDecimalDigits = 10;  // of a 32-bit number
+  const size_t size = 2 * kDecimalDigits + 2 + feature.name.size() + identifier_text.size();
+  char stack[256];
+  std::unique_ptr<char[]> heap;
+  char* const seed = size <= sizeof stack ? stack : (heap = std::make_unique<char[]>(size)).get();
+  char* at = std::to_chars(seed, seed + kDecimalDigits, feature.id).ptr;
+  *at++ = '.';
+  at = std::copy(feature.name.begin(), feature.name.end(), at);
+  *at++ = '.';
+  at = std::to_chars(at, at + kDecimalDigits, set.shuffle_version).ptr;
+  at = std::copy(identifier_text.begin(), identifier_text.end(), at);
 
   // Single precision throughout, so boundaries such as 0.25 fall where the configured
   // float ranges put them.
-  const float x = static_cast<float>(bucket_of(seed)) / 1000.0f;
+  const float x =
+      static_cast<float>(bucket_of(std::string_view(seed, static_cast<size_t>(at - seed)))) / 1000.0f;
   const Variant* chosen = nullptr;
   for (const Variant& variant : set.variants) {
     if (variant.range_start <= x && x < variant.range_end) {
