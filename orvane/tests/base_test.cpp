@@ -79,17 +79,20 @@ std::string escaped_slowly(const std::string& text) {
 
 TEST(Json, StringEscapesAtEveryOffset) {
   // Every character that needs escaping, and neighbours that do not (0x1f/0x20, 0x21,
-  // 0x5b/0x5d, bytes above 0x7f), at each place of a 20-byte text.
+  // 0x5b/0x5d, bytes above 0x7f), at each place of texts of 1 to 20 bytes (whole blocks of
+  // eight and short tails).
   const char kSpecial[] = {'"', '\\', '\n', '\x01', '\x1f', ' ', '!', '[', ']', '\x7f', '\x80', '\xff'};
   for (char special : kSpecial) {
-    for (size_t at = 0; at < 20; ++at) {
-      std::string text(20, 'a');
-      text[at] = special;
-      SCOPED_TRACE(testing::Message() << "byte " << int(static_cast<unsigned char>(special))
-                                      << " at " << at);
-      std::string out;
-      append_json_string(out, text);
-      EXPECT_EQ(out, escaped_slowly(text));
+    for (size_t length = 1; length <= 20; ++length) {
+      for (size_t at = 0; at < length; ++at) {
+        std::string text(length, 'a');
+        text[at] = special;
+        SCOPED_TRACE(testing::Message() << "byte " << int(static_cast<unsigned char>(special))
+                                        << " at " << at << " of " << length);
+        std::string out;
+        append_json_string(out, text);
+        EXPECT_EQ(out, escaped_slowly(text));
+      }
     }
   }
   std::string out = "x";
