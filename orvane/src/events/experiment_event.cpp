@@ -1,5 +1,6 @@
 #include "events/experiment_event.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string>
 
@@ -7,13 +8,6 @@ namespace orvane {
 namespace {
 
 constexpr std::string_view kSeparator = "::::";
-
-void append_number(std::string& out, uint64_t value) {
-  char digits[20];
-  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-  (void)ec;  // 20 digits hold every uint64_t
-  out.append(digits, end);
-}
 
 }  // namespace
 
@@ -29,30 +23,35 @@ std::string_view event_kind_name(EventKind kind) {
 
 std::string compact_text(const ExperimentEvent& event) {
   std::string_view field = event.bucket_field.name();
-  std::string out;
-  // Ten values, nine separators, and at most 20 digits for each of the five numbers.
-  out.reserve(event.feature_name.size() + event.variant_name.size() +
-              event.identifier.size() + field.size() + event.owner.size() +
-              9 * kSeparator.size() + 5 * 20);
-  append_number(out, static_cast<uint8_t>(event.kind));
-  out += kSeparator;
-  append_number(out, event.feature_id);
-  out += kSeparator;
-  out += event.feature_name;
-  out += kSeparator;
-  append_number(out, event.feature_version);
-  out += kSeparator;
-  out += event.variant_name;
-  out += kSeparator;
-  out += event.identifier;
-  out += kSeparator;
-  out += field;
-  out += kSeparator;
-  append_number(out, event.start_ts);
-  out += kSeparator;
-  append_number(out, event.stop_ts);
-  out += kSeparator;
-  out += event.owner;
+  // Ten values, nine separators, and at most 20 digits for each of the five numbers: the
+  // text is written into room sized for that, then cut to its length.
+  std::string out(event.feature_name.size() + event.variant_name.size() +
+                      event.identifier.size() + field.size() + event.owner.size() +
+                      9 * kSeparator.size() + 5 * 20,
+                  '\0');
+  char* at = out.data();
+  auto text = [&](std::string_view value) { at = std::copy(value.begin(), value.end(), at); };
+  auto number = [&](uint64_t value) { at = std::to_chars(at, at + 20, value).ptr; };
+  number(static_cast<uint8_t>(event.kind));
+  text(kSeparator);
+  number(event.feature_id);
+  text(kSeparator);
+  text(event.feature_name);
+  text(kSeparator);
+  number(event.feature_version);
+  text(kSeparator);
+  text(event.variant_name);
+  text(kSeparator);
+  text(event.identifier);
+  text(kSeparator);
+  text(field);
+  text(kSeparator);
+  number(event.start_ts);
+  text(kSeparator);
+  number(event.stop_ts);
+  text(kSeparator);
+  text(event.owner);
+  out.resize(static_cast<size_t>(at - out.data()));
   return out;
 }
 
