@@ -148,41 +148,50 @@ DebugNode json_debug_node(const Json& value) {
   return DebugNode::leaf("Null");
 }
 
-void append_json_string(std::string& out, std::string_view text) {
+char* write_json_string(char* at, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  // Copy runs of characters that need no escape in one go, testing eight bytes at a time;
-  // most texts (names, identifiers, URLs) have nothing to escape.
-  size_t run = 0;
+  const char* data = text.data();
+  const size_t size = text.size();
+  *at++ = '"';
   size_t i = 0;
-  while (i < text.size()) {
-    if (i + 8 <= text.size() && !any_byte_needs_escape(text.data() + i)) {
+  while (i < size) {
+    // Most texts (names, identifiers, URLs) have nothing to escape: eight bytes at a time.
+    if (i + 8 <= size && !any_byte_needs_escape(data + i)) {
+      std::memcpy(at, data + i, 8);
+      at += 8;
       i += 8;
       continue;
     }
-    auto c = static_cast<unsigned char>(text[i]);
+    auto c = static_cast<unsigned char>(data[i++]);
     if (c >= 0x20 && c != '"' && c != '\\') {
-      ++i;
+      *at++ = static_cast<char>(c);
       continue;
     }
-    out.append(text.data() + run, i - run);
-    run = ++i;
+    *at++ = '\\';
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"': *at++ = '"'; break;
+      case '\\': *at++ = '\\'; break;
+      case '\b': *at++ = 'b'; break;
+      case '\f': *at++ = 'f'; break;
+      case '\n': *at++ = 'n'; break;
+      case '\r': *at++ = 'r'; break;
+      case '\t': *at++ = 't'; break;
       default:
-        out += "\\u00";
-        out += kHex[c >> 4];
-        out += kHex[c & 0xF];
+        std::memcpy(at, "u00", 3);
+        at += 3;
+        *at++ = kHex[c >> 4];
+        *at++ = kHex[c & 0xF];
     }
   }
-  out.append(text.data() + run, text.size() - run);
-  out += '"';
+  *at++ = '"';
+  return at;
+}
+
+void append_json_string(std::string& out, std::string_view text) {
+  const size_t used = out.size();
+  out.resize(used + json_string_room(text));
+  char* end = write_json_string(out.data() + used, text);
+  out.resize(static_cast<size_t>(end - out.data()));
 }
 
 void append_json_compact(std::string& out, const Json& value) {

@@ -4,6 +4,8 @@
 // one way to write a value as compact text, as its debug form, and to name its kind.
 
 #include <nlohmann/json.hpp>
+
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -20,6 +22,12 @@ void append_json_compact(std::string& out, const Json& value);
 
 // JSON string literal of `text` (quotes included), standard JSON escaping, appended to `out`.
 void append_json_string(std::string& out, std::string_view text);
+
+// The most bytes the JSON string literal of `text` can take: the quotes, and six bytes
+// for each byte written as \u00XX.
+constexpr size_t json_string_room(std::string_view text) { return 2 + 6 * text.size(); }
+// Writes the literal at `at`, which has json_string_room(text) bytes; returns its end.
+char* write_json_string(char* at, std::string_view text);
 
 // Debug form: Null, Bool(true), Number(5), Number(2.5), String("x"), Array([...]),
 // Object({"k": ...}).

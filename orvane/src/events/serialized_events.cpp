@@ -1,7 +1,6 @@
 #include "events/serialized_events.h"
 
 #include <array>
-#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -9,6 +8,7 @@
 #include <string_view>
 
 #include "base/json.h"
+#include "base/text_writer.h"
 #include "events/clock.h"
 #include "events/uuid.h"
 
@@ -23,37 +23,33 @@ constexpr std::string_view kEventHead =
 // numbers they hold.
 constexpr size_t kEventFrame = 400;
 
-void append_int(std::string& out, int64_t value) {
-  char digits[20];
-  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
-  (void)ec;  // 20 characters hold every int64_t
-  out.append(digits, end);
-}
-
 // Each writer takes the field's opening text up to its value, e.g. ,"2":{"str": with the
-// separating comma when one is due, so a field costs three appends, not eight.
-void str_field(std::string& out, std::string_view open, std::string_view text) {
-  out += open;
-  append_json_string(out, text);
-  out += '}';
+// separating comma when one is due, and asks for the whole field's room once.
+void str_field(TextWriter& out, std::string_view open, std::string_view text) {
+  out.room(open.size() + json_string_room(text) + 1);
+  out.raw(open);
+  out.json_string(text);
+  out.put('}');
 }
 
-void int_field(std::string& out, std::string_view open, int64_t value) {
-  out += open;
-  append_int(out, value);
-  out += '}';
+void int_field(TextWriter& out, std::string_view open, int64_t value) {
+  out.room(open.size() + TextWriter::kNumberRoom + 1);
+  out.raw(open);
+  out.number(value);
+  out.put('}');
 }
 
-void tf_field(std::string& out, std::string_view open, bool value) {
-  out += open;
-  out += value ? "1}" : "0}";
+void tf_field(TextWriter& out, std::string_view open, bool value) {
+  out.room(open.size() + 2);
+  out.raw(open);
+  out.raw(value ? "1}" : "0}");
 }
 
 // The records between key "8" and key "129" that come from the context: App, Platform,
 // request and User, each with its leading comma, or nothing for an absent one.
-void append_context_records(std::string& out, const Context& ctx) {
+void append_context_records(TextWriter& out, const Context& ctx) {
   if (ctx.app_name) {
-    out += R"(,"107":{"rec":{)";
+    out.text(R"(,"107":{"rec":{)");
     str_field(out, R"("2":{"str":)", *ctx.app_name);
     if (ctx.build_number) {
       int_field(out, R"(,"4":{"i32":)", *ctx.build_number);
@@ -61,24 +57,25 @@ void append_context_records(std::string& out, const Context& ctx) {
     if (ctx.locale) {
       str_field(out, R"(,"6":{"str":)", *ctx.locale);
     }
-    out += "}}";
+    out.text("}}");
   }
   // A device identifier that is not a UUID is ordinary client data, not an error: the
   // platform record is simply left out.
   if (ctx.device_id) {
     if (std::optional<Uuid> device = parse_uuid(*ctx.device_id)) {
-      out += R"(,"108":{"rec":{"2":{"str":")";
-      append_uuid(out, *device);
-      out += R"("}}})";
+      out.text(R"(,"108":{"rec":{"2":{"str":")");
+      std::array<char, 36> text = uuid_chars(*device);
+      out.text(std::string_view(text.data(), text.size()));
+      out.text(R"("}}})");
     }
   }
   if (ctx.canonical_url) {
-    out += R"(,"109":{"rec":{)";
+    out.text(R"(,"109":{"rec":{)");
     str_field(out, R"("17":{"str":)", *ctx.canonical_url);
-    out += "}}";
+    out.text("}}");
   }
   if (ctx.user_id) {
-    out += R"(,"112":{"rec":{)";
+    out.text(R"(,"112":{"rec":{)");
     str_field(out, R"("1":{"str":)", *ctx.user_id);
     if (ctx.logged_in) {
       tf_field(out, R"(,"3":{"tf":)", *ctx.logged_in);
@@ -89,7 +86,7 @@ void append_context_records(std::string& out, const Context& ctx) {
     if (ctx.user_is_employee) {
       tf_field(out, R"(,"16":{"tf":)", *ctx.user_is_employee);
     }
-    out += "}}";
+    out.text("}}");
   }
 }
 
@@ -106,29 +103,29 @@ struct SharedParts {
 };
 
 // },"5":{"i64":ts},"6":{"str":
-void append_stamp(std::string& out, int64_t timestamp_ms) {
-  out += "},";
+void append_stamp(TextWriter& out, int64_t timestamp_ms) {
+  out.text("},");
   int_field(out, R"("5":{"i64":)", timestamp_ms);
-  out += R"(,"6":{"str":)";
+  out.text(R"(,"6":{"str":)");
 }
 
 // },"8":{"str":"batch"}<107..112>,"129":{"rec":
-void append_context(std::string& out, const Context& ctx, std::string_view batch_uuid) {
-  out += "},";
+void append_context(TextWriter& out, const Context& ctx, std::string_view batch_uuid) {
+  out.text("},");
   str_field(out, R"("8":{"str":)", batch_uuid);
   append_context_records(out, ctx);
-  out += R"(,"129":{"rec":)";
+  out.text(R"(,"129":{"rec":)");
 }
 
 // }<500>}
-void append_tail(std::string& out, const Context& ctx) {
-  out += '}';
+void append_tail(TextWriter& out, const Context& ctx) {
+  out.text("}");
   if (ctx.country_code) {
-    out += R"(,"500":{"rec":{)";
+    out.text(R"(,"500":{"rec":{)");
     str_field(out, R"("1":{"str":)", *ctx.country_code);
-    out += "}}";
+    out.text("}}");
   }
-  out += '}';
+  out.text("}");
 }
 
 // Room for the context's texts in the first document; the rest of it is in kEventFrame.
@@ -141,9 +138,9 @@ size_t context_text_size(const Context& ctx) {
   return size;
 }
 
-void append_experiment(std::string& out, const ExperimentEvent& event) {
+void append_experiment(TextWriter& out, const ExperimentEvent& event) {
   std::string_view field = event.bucket_field.name();
-  out += '{';
+  out.text("{");
   int_field(out, R"("1":{"i64":)", event.feature_id);
   str_field(out, R"(,"2":{"str":)", event.feature_name);
   str_field(out, R"(,"3":{"str":)", event.owner);
@@ -152,15 +149,13 @@ void append_experiment(std::string& out, const ExperimentEvent& event) {
   int_field(out, R"(,"6":{"i64":)", static_cast<int64_t>(event.stop_ts));
   str_field(out, R"(,"7":{"str":)", field);
   // The version goes out as text: readers of this record expect a string under key 8.
-  out += R"(,"8":{"str":")";
-  char digits[10];
-  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, event.feature_version);
-  (void)ec;  // 10 digits hold every uint32_t
-  out.append(digits, end);
-  out += R"("},)";
+  out.text(R"(,"8":{"str":")");
+  out.room(TextWriter::kNumberRoom + 3);
+  out.number(event.feature_version);
+  out.raw(R"("},)");
   str_field(out, R"("9":{"str":)", event.identifier);
   tf_field(out, R"(,"10":{"tf":)", event.kind == EventKind::Override);
-  out += '}';
+  out.text("}");
 }
 
 bool timestamps_fit(const std::vector<ExperimentEvent>& events) {
@@ -192,29 +187,34 @@ Result<SerializedEvents, EventError> encode(const Context& ctx,
 
     std::string_view field = event.bucket_field.name();
     std::string json;
-    json.reserve(kEventFrame + kEventHead.size() + shared_room + 2 * field.size() +
-                 uuid->size() + event.feature_name.size() + event.owner.size() +
-                 event.variant_name.size() + event.identifier.size());
-    json += kEventHead;
-    append_json_string(json, field);
-    if (i == 0) {
-      parts.stamp_begin = json.size();
-      append_stamp(json, timestamp_ms);
-      parts.stamp_end = json.size();
-      append_json_string(json, *uuid);
-      parts.context_begin = json.size();
-      append_context(json, ctx, batch_uuid);
-      parts.context_end = json.size();
-      append_experiment(json, event);
-      parts.tail_begin = json.size();
-      append_tail(json, ctx);
-    } else {
-      const std::string_view first = result.events.front().json;
-      json += first.substr(parts.stamp_begin, parts.stamp_end - parts.stamp_begin);
-      append_json_string(json, *uuid);
-      json += first.substr(parts.context_begin, parts.context_end - parts.context_begin);
-      append_experiment(json, event);
-      json += first.substr(parts.tail_begin);
+    {  // the writer leaves the document at its final length when it goes
+      TextWriter out(json, kEventFrame + kEventHead.size() + shared_room + 2 * field.size() +
+                               uuid->size() + event.feature_name.size() + event.owner.size() +
+                               event.variant_name.size() + event.identifier.size());
+      out.text(kEventHead);
+      out.room(json_string_room(field));
+      out.json_string(field);
+      if (i == 0) {
+        parts.stamp_begin = out.size();
+        append_stamp(out, timestamp_ms);
+        parts.stamp_end = out.size();
+        out.room(json_string_room(*uuid));
+        out.json_string(*uuid);
+        parts.context_begin = out.size();
+        append_context(out, ctx, batch_uuid);
+        parts.context_end = out.size();
+        append_experiment(out, event);
+        parts.tail_begin = out.size();
+        append_tail(out, ctx);
+      } else {
+        const std::string_view first = result.events.front().json;
+        out.text(first.substr(parts.stamp_begin, parts.stamp_end - parts.stamp_begin));
+        out.room(json_string_room(*uuid));
+        out.json_string(*uuid);
+        out.text(first.substr(parts.context_begin, parts.context_end - parts.context_begin));
+        append_experiment(out, event);
+        out.text(first.substr(parts.tail_begin));
+      }
     }
 
     result.event_data.push_back(compact_text(event));

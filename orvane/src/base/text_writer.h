@@ -1,0 +1,75 @@
+#pragma once
+// Appends text to a string through a raw cursor. A writer asks for room once per piece of
+// known size (room()), then writes it without the capacity check, length update and
+// terminator that every std::string append pays. Used where a text is assembled on every
+// request (exposure events).
+
+#include <algorithm>
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "base/json.h"
+
+namespace orvane {
+
+class TextWriter {
+ public:
+  // The longest decimal form of a 64-bit number.
+  static constexpr size_t kNumberRoom = 20;
+
+  // Writes after what `out` already holds, with room for `expected` bytes to begin with.
+  TextWriter(std::string& out, size_t expected) : out_(out) {
+    const size_t used = out_.size();
+    out_.resize(used + expected);
+    point_at(used);
+  }
+  TextWriter(const TextWriter&) = delete;
+  TextWriter& operator=(const TextWriter&) = delete;
+  // Leaves `out` holding exactly what was written.
+  ~TextWriter() { out_.resize(size()); }
+
+  // Bytes in `out` so far, counting what it held before.
+  size_t size() const { return static_cast<size_t>(at_ - out_.data()); }
+
+  // Makes sure the next `n` bytes can be written.
+  void room(size_t n) {
+    if (static_cast<size_t>(end_ - at_) < n) grow(n);
+  }
+
+  // Each write needs room first: the text's size, one byte, kNumberRoom for a number, and
+  // json_string_room(text) for a JSON string.
+  void raw(std::string_view text) {
+    std::memcpy(at_, text.data(), text.size());
+    at_ += text.size();
+  }
+  void put(char c) { *at_++ = c; }
+  void number(int64_t value) { at_ = std::to_chars(at_, at_ + kNumberRoom, value).ptr; }
+  void json_string(std::string_view text) { at_ = write_json_string(at_, text); }
+
+  // room() and raw() in one.
+  void text(std::string_view text) {
+    room(text.size());
+    raw(text);
+  }
+
+ private:
+  void grow(size_t n) {
+    const size_t used = size();
+    out_.resize(std::max(2 * out_.size(), used + n));
+    point_at(used);
+  }
+  void point_at(size_t used) {
+    at_ = out_.data() + used;
+    end_ = out_.data() + out_.size();
+  }
+
+  std::string& out_;
+  char* at_ = nullptr;
+  char* end_ = nullptr;
+};
+
+}  // namespace orvane
