@@ -89,7 +89,7 @@ struct EqInput {
 };
 struct EqFrame {
   EqNode* dest;
-  std::unique_ptr<EqInput> input;
+  EqInput* input;  // the reader's scratch input
   Target next;
 };
 struct SkipFrame {
@@ -162,6 +162,7 @@ class ConfigSax {
   LastEvent last_event_ = LastEvent::None;
   size_t event_end_ = 0;
   std::optional<Failure> failure_;
+  EqInput eq_input_;
 };
 
 }  // namespace orvane::config_detail

@@ -200,9 +200,12 @@ bool ConfigSax::open(const Target& target, bool object) {
           },
           [&](std::vector<TargetingTree>* p) { return sequence(p); },
           [&](EqNode* p) {
-            auto input = std::make_unique<EqInput>();
-            input->object = object;
-            return push(EqFrame{p, std::move(input), SkipValue{}});
+            // EQ values never hold another EQ, so one scratch input serves them all and
+            // keeps its storage from one to the next.
+            eq_input_.object = object;
+            eq_input_.members.clear();
+            eq_input_.items.clear();
+            return push(EqFrame{p, &eq_input_, SkipValue{}});
           },
           [&](NeNode* p) { return record(RecordKind::Ne, p); },
           [&](CompareNode* p) { return record(RecordKind::Compare, p); },
@@ -225,15 +228,17 @@ bool eq_field(const Json& value, std::optional<ContextField>& field) {
   return true;
 }
 
-std::optional<EqOne> as_eq_one(const EqInput& in) {
+// Both take the configured value(s) out of `in` when the shape fits, and leave it as it was
+// when it does not.
+std::optional<EqOne> as_eq_one(EqInput& in) {
   std::optional<ContextField> field;
-  const Json* value = nullptr;
+  Json* value = nullptr;
   if (!in.object) {
     if (in.items.size() != 2 || !eq_field(in.items[0], field)) return std::nullopt;
-    return EqOne{std::move(*field), in.items[1]};
+    return EqOne{std::move(*field), std::move(in.items[1])};
   }
   bool seen_field = false;
-  for (const auto& [name, member] : in.members) {
+  for (auto& [name, member] : in.members) {
     if (name == "field") {
       if (seen_field || !eq_field(member, field)) return std::nullopt;
       seen_field = true;
@@ -243,20 +248,20 @@ std::optional<EqOne> as_eq_one(const EqInput& in) {
     }
   }
   if (!field || value == nullptr) return std::nullopt;
-  return EqOne{std::move(*field), *value};
+  return EqOne{std::move(*field), std::move(*value)};
 }
 
-std::optional<EqMany> as_eq_many(const EqInput& in) {
+std::optional<EqMany> as_eq_many(EqInput& in) {
   std::optional<ContextField> field;
-  const Json* values = nullptr;
+  Json* values = nullptr;
   if (!in.object) {
     if (in.items.size() != 2 || !eq_field(in.items[0], field) || !in.items[1].is_array()) {
       return std::nullopt;
     }
-    return EqMany{std::move(*field), in.items[1].get_ref<const Json::array_t&>()};
+    return EqMany{std::move(*field), std::move(in.items[1].get_ref<Json::array_t&>())};
   }
   bool seen_field = false;
-  for (const auto& [name, member] : in.members) {
+  for (auto& [name, member] : in.members) {
     if (name == "field") {
       if (seen_field || !eq_field(member, field)) return std::nullopt;
       seen_field = true;
@@ -266,7 +271,7 @@ std::optional<EqMany> as_eq_many(const EqInput& in) {
     }
   }
   if (!field || values == nullptr) return std::nullopt;
-  return EqMany{std::move(*field), values->get_ref<const Json::array_t&>()};
+  return EqMany{std::move(*field), std::move(values->get_ref<Json::array_t&>())};
 }
 
 }  // namespace
