@@ -80,7 +80,7 @@ bool ConfigSax::string(std::string& value) {
   note_event(LastEvent::ValueEnd, input_.consumed());
   Scalar s;
   s.kind = Scalar::Kind::String;
-  s.text = std::move(value);
+  s.text = value;
   // Where the string began is only worked out if a message needs it.
   return scalar(s, input_.consumed(), /*leading_zero=*/false, /*after_string=*/true);
 }

@@ -27,7 +27,7 @@ bool ConfigSax::store(const Target& target, const Scalar& v) {
     if (v.kind == K::Signed) return fail(invalid_value(unexpected_text(v), expected));
     return wrong(expected);
   };
-  auto tree_name = [&](const std::string& name) {
+  auto tree_name = [&](std::string_view name) {
     std::optional<size_t> index = find_name(kTreeNames, name);
     if (!index) return fail(tree_variant_error(name));
     return fail(*index <= 3 ? "invalid type: unit variant, expected newtype variant"

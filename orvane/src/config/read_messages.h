@@ -18,7 +18,9 @@ struct Scalar {
   uint64_t unsigned_value = 0;
   int64_t signed_value = 0;
   double float_value = 0;
-  std::string text;
+  // A string's text, borrowed from the parser for the duration of the event: targets copy
+  // it, so the parser keeps its buffer (and that buffer's room) for the next string.
+  std::string_view text;
 };
 
 // "null", "boolean `true`", "integer `5`", "floating point `1.0`", "string \"a\"".

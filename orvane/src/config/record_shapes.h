@@ -150,7 +150,7 @@ inline Json to_json(const Scalar& v) {
     case Scalar::Kind::Unsigned: return Json(v.unsigned_value);
     case Scalar::Kind::Signed: return Json(v.signed_value);
     case Scalar::Kind::Float: return Json(v.float_value);
-    case Scalar::Kind::String: return Json(v.text);
+    case Scalar::Kind::String: return Json(std::string(v.text));
   }
   return Json(nullptr);
 }
