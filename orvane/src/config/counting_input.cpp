@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <cerrno>
 
 namespace orvane::config_detail {
@@ -73,15 +75,21 @@ size_t Landmarks::tokens_since(size_t offset, TokenStart* out, size_t max) const
 CountingInput::CountingInput(int fd) {
   // A regular file is read in one go (the extra byte lets that read see the end).
   struct stat info {};
-  size_t size = 1 << 16;
+  size_t capacity = 1 << 16;
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    size = static_cast<size_t>(info.st_size) + 1;
+    capacity = static_cast<size_t>(info.st_size) + 1;
   }
-  owned_.resize(size);
+  // Not zero-filled first: every byte handed out is one read() wrote.
+  owned_ = std::make_unique_for_overwrite<char[]>(capacity);
   size_t used = 0;
   for (;;) {
-    if (used == owned_.size()) owned_.resize(owned_.size() * 2);
-    ssize_t got = ::read(fd, owned_.data() + used, owned_.size() - used);
+    if (used == capacity) {
+      auto larger = std::make_unique_for_overwrite<char[]>(2 * capacity);
+      std::memcpy(larger.get(), owned_.get(), used);
+      owned_ = std::move(larger);
+      capacity *= 2;
+    }
+    ssize_t got = ::read(fd, owned_.get() + used, capacity - used);
     if (got > 0) {
       used += static_cast<size_t>(got);
       continue;
@@ -91,9 +99,8 @@ CountingInput::CountingInput(int fd) {
     read_errno_ = errno;
     break;
   }
-  owned_.resize(used);
-  data_ = owned_.data();
-  size_ = owned_.size();
+  data_ = owned_.get();
+  size_ = used;
 }
 
 int CountingInput::next() {

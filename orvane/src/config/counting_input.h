@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -146,7 +147,7 @@ class CountingInput {
     void follow(unsigned char byte);
   };
 
-  std::string owned_;
+  std::unique_ptr<char[]> owned_;  // the file's bytes; empty for an in-memory text
   const char* data_ = nullptr;
   size_t size_ = 0;
   size_t pos_ = 0;
