@@ -19,20 +19,11 @@ void Landmarks::feed(unsigned char byte, size_t offset) {
   } else {
     ++column_;
   }
-  escape_closed_ = false;
-  if (in_string_) {
-    if (hex_left_ > 0) {
-      escape_closed_ = --hex_left_ == 0;
-    } else if (escape_) {
-      escape_ = false;
-      if (byte == 'u') hex_left_ = 4;
-    } else if (byte == '\\') {
-      escape_ = true;
-    } else if (byte == '"') {
-      in_string_ = false;
-    }
+  if (strings_.in_string) {
+    escape_closed_ = strings_.feed(byte);
     return;
   }
+  escape_closed_ = false;
   bool token_start = !is_blank(byte) && (!is_bare(byte) || !in_bare_);
   if (token_start) {
     tokens_[token_count_ % tokens_.size()] = {offset, byte};
@@ -41,9 +32,7 @@ void Landmarks::feed(unsigned char byte, size_t offset) {
   if (!is_bare(byte)) {
     in_bare_ = false;
     if (byte == '"') {
-      in_string_ = true;
-      escape_ = false;
-      hex_left_ = 0;
+      strings_.feed(byte);
     } else if (byte == ',') {
       last_comma_ = offset;
     }
@@ -111,11 +100,11 @@ int CountingInput::next() {
 }
 
 void CountingInput::set_skipping(bool skipping, bool inside_string) {
-  if (skipping && !skip_.active) {
-    skip_ = SkipState{};
-    skip_.in_string = inside_string;
+  if (skipping && !skipping_) {
+    skipped_strings_ = StringTracker{};
+    skipped_strings_.in_string = inside_string;
   }
-  skip_.active = skipping;
+  skipping_ = skipping;
 }
 
 CountingInput::BareRun CountingInput::bare_run_ending_at(size_t end) const {

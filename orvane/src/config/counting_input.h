@@ -42,6 +42,32 @@ struct TokenStart {
   unsigned char byte = 0;
 };
 
+// Follows JSON strings byte by byte: whether the next byte is inside one, and where its
+// escapes are.
+struct StringTracker {
+  bool in_string = false;
+  bool escape = false;
+  int hex_left = 0;
+
+  // Takes one byte; true when it completed the four hex digits of a \u escape.
+  bool feed(unsigned char byte) {
+    if (!in_string) {
+      if (byte == '"') *this = StringTracker{true, false, 0};
+      return false;
+    }
+    if (hex_left > 0) return --hex_left == 0;
+    if (escape) {
+      escape = false;
+      if (byte == 'u') hex_left = 4;
+    } else if (byte == '\\') {
+      escape = true;
+    } else if (byte == '"') {
+      in_string = false;
+    }
+    return false;
+  }
+};
+
 // The landmarks of a prefix of the text, built by feeding it byte by byte: strings (with
 // their escapes) and the runs of bytes between punctuation are followed, so the reader can
 // tell where a token began after the parser has moved past it.
@@ -65,9 +91,7 @@ class Landmarks {
   size_t line_start_ = 0;
   size_t prev_line_start_ = 0;
 
-  bool in_string_ = false;
-  bool escape_ = false;
-  int hex_left_ = 0;
+  StringTracker strings_;
   bool escape_closed_ = false;
   bool in_bare_ = false;
   size_t bare_start_ = 0;
@@ -97,13 +121,13 @@ class CountingInput {
   // skipped member is never an error, so its text is not checked for valid UTF-8.
   char peek() const {
     auto byte = static_cast<unsigned char>(data_[pos_]);
-    if (skip_.active && skip_.in_string && byte >= 0x80) return 'x';
+    if (skipping_ && skipped_strings_.in_string && byte >= 0x80) return 'x';
     return static_cast<char>(byte);
   }
   // Counts the byte peek() shows as read.
   void advance() {
     auto byte = static_cast<unsigned char>(data_[pos_++]);
-    if (skip_.active) skip_.follow(byte);
+    if (skipping_) skipped_strings_.feed(byte);
   }
   // has_more(), peek() and advance() in one: the byte read, or kEnd.
   int next();
@@ -138,47 +162,19 @@ class CountingInput {
   TextPosition position_of(size_t offset) const { return landmarks().position_of(offset); }
 
  private:
-  // Follows strings while a skipped value is read, for peek().
-  struct SkipState {
-    bool active = false;
-    bool in_string = false;
-    bool escape = false;
-    int hex_left = 0;
-    void follow(unsigned char byte);
-  };
-
   std::unique_ptr<char[]> owned_;  // the file's bytes; empty for an in-memory text
   const char* data_ = nullptr;
   size_t size_ = 0;
   size_t pos_ = 0;
   bool ended_ = false;
   int read_errno_ = 0;
-  SkipState skip_;
+  // While a skipped value is read, its strings are followed for peek().
+  bool skipping_ = false;
+  StringTracker skipped_strings_;
 
   mutable Landmarks landmarks_;
   mutable size_t landmarks_end_ = 0;
 };
-
-inline void CountingInput::SkipState::follow(unsigned char byte) {
-  if (!in_string) {
-    if (byte == '"') {
-      in_string = true;
-      escape = false;
-      hex_left = 0;
-    }
-    return;
-  }
-  if (hex_left > 0) {
-    --hex_left;
-  } else if (escape) {
-    escape = false;
-    if (byte == 'u') hex_left = 4;
-  } else if (byte == '\\') {
-    escape = true;
-  } else if (byte == '"') {
-    in_string = false;
-  }
-}
 
 // The input nlohmann's parser reads from: one byte at a time, straight from the text.
 class ParserInput {
