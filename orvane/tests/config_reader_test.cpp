@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "config/config_reader.h"
 
@@ -302,6 +303,42 @@ TEST(ConfigReader, ReadsThroughAFileDescriptor) {
   EXPECT_EQ(read->front().first, "r0");
   EXPECT_EQ(read->back().first, "last");
   EXPECT_EQ(read->back().second.experiment.experiment_version, 9u);
+}
+
+TEST(ConfigReader, ReadsThroughAPipe) {
+  // A pipe has no size to read up front, so the reader grows its buffer as bytes come;
+  // a document several times its first 64 KiB must read as the same text does.
+  std::string bad = long_document(3000);
+  std::string good = bad;
+  good.replace(good.find(R"("bad":{"id":-1})"), 15, R"("last":{)" + std::string(kRecordFields) +
+                                                         R"(,"experiment":{"experiment_version":9}})");
+  ASSERT_GT(good.size(), 3u * 65536u);
+  for (const std::string* doc : {&good, &bad}) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::thread writer([&] {
+      size_t done = 0;
+      while (done < doc->size()) {
+        ssize_t wrote = ::write(fds[1], doc->data() + done, doc->size() - done);
+        if (wrote <= 0) break;
+        done += static_cast<size_t>(wrote);
+      }
+      ::close(fds[1]);
+    });
+    Result<ExperimentConfig, JsonError> piped = read_experiment_config_fd(fds[0]);
+    writer.join();
+    ::close(fds[0]);
+    Result<ExperimentConfig, JsonError> direct = read_experiment_config(*doc);
+    ASSERT_EQ(piped.has_value(), direct.has_value());
+    if (!direct) {
+      EXPECT_EQ(piped.error().display(), direct.error().display());
+      EXPECT_EQ(direct.error().line, 3002u);
+      continue;
+    }
+    ASSERT_EQ(piped->size(), 3001u);
+    EXPECT_EQ(piped->back().first, "last");
+    EXPECT_EQ(piped->back().second.experiment.experiment_version, 9u);
+  }
 }
 
 TEST(ConfigReader, ReadFailureOfTheDescriptor) {
