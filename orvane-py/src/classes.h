@@ -88,6 +88,8 @@ template <class T, class Make>
 nanobind::object make_instance_with(Make&& make) {
   static const nanobind::handle type = nanobind::type<T>();
   nanobind::object instance = nanobind::inst_alloc(type);
+  // Out of memory: the interpreter's error is set and travels up as a Python exception.
+  if (!instance.is_valid()) throw nanobind::python_error();
   new (nanobind::inst_ptr<T>(instance)) T(make());
   // Only now does the instance own a payload for its destructor to run on.
   nanobind::inst_mark_ready(instance);
