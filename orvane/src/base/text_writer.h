@@ -47,7 +47,10 @@ class TextWriter {
     at_ += text.size();
   }
   void put(char c) { *at_++ = c; }
-  void number(int64_t value) { at_ = std::to_chars(at_, at_ + kNumberRoom, value).ptr; }
+  template <class Integer>
+  void number(Integer value) {
+    at_ = std::to_chars(at_, at_ + kNumberRoom, value).ptr;
+  }
   void json_string(std::string_view text) { at_ = write_json_string(at_, text); }
 
   // room() and raw() in one.

@@ -1,8 +1,9 @@
 #include "events/experiment_event.h"
 
-#include <algorithm>
-#include <charconv>
 #include <string>
+#include <string_view>
+
+#include "base/text_writer.h"
 
 namespace orvane {
 namespace {
@@ -23,35 +24,33 @@ std::string_view event_kind_name(EventKind kind) {
 
 std::string compact_text(const ExperimentEvent& event) {
   std::string_view field = event.bucket_field.name();
-  // Ten values, nine separators, and at most 20 digits for each of the five numbers: the
-  // text is written into room sized for that, then cut to its length.
-  std::string out(event.feature_name.size() + event.variant_name.size() +
-                      event.identifier.size() + field.size() + event.owner.size() +
-                      9 * kSeparator.size() + 5 * 20,
-                  '\0');
-  char* at = out.data();
-  auto text = [&](std::string_view value) { at = std::copy(value.begin(), value.end(), at); };
-  auto number = [&](uint64_t value) { at = std::to_chars(at, at + 20, value).ptr; };
-  number(static_cast<uint8_t>(event.kind));
-  text(kSeparator);
-  number(event.feature_id);
-  text(kSeparator);
-  text(event.feature_name);
-  text(kSeparator);
-  number(event.feature_version);
-  text(kSeparator);
-  text(event.variant_name);
-  text(kSeparator);
-  text(event.identifier);
-  text(kSeparator);
-  text(field);
-  text(kSeparator);
-  number(event.start_ts);
-  text(kSeparator);
-  number(event.stop_ts);
-  text(kSeparator);
-  text(event.owner);
-  out.resize(static_cast<size_t>(at - out.data()));
+  std::string out;
+  {  // the writer leaves the text at its final length when it goes
+    TextWriter w(out, 0);
+    // Ten values, nine separators and five numbers: room for all of it at once.
+    w.room(event.feature_name.size() + event.variant_name.size() + event.identifier.size() +
+           field.size() + event.owner.size() + 9 * kSeparator.size() +
+           5 * TextWriter::kNumberRoom);
+    w.number(static_cast<unsigned>(event.kind));
+    w.raw(kSeparator);
+    w.number(event.feature_id);
+    w.raw(kSeparator);
+    w.raw(event.feature_name);
+    w.raw(kSeparator);
+    w.number(event.feature_version);
+    w.raw(kSeparator);
+    w.raw(event.variant_name);
+    w.raw(kSeparator);
+    w.raw(event.identifier);
+    w.raw(kSeparator);
+    w.raw(field);
+    w.raw(kSeparator);
+    w.number(event.start_ts);
+    w.raw(kSeparator);
+    w.number(event.stop_ts);
+    w.raw(kSeparator);
+    w.raw(event.owner);
+  }
   return out;
 }
 
