@@ -34,9 +34,14 @@ struct PyDecision {
   OptionalError err;
 };
 
+// An engine error as Python sees it: its display text, as a generic error.
+inline OptionalError engine_error(const OrvaneError& error) {
+  return PyOrvaneError{GenericError{error.display()}};
+}
+
 // An engine answer as a PyDecision: the decision, or the error's display text.
 inline PyDecision to_py_decision(DecideResult&& result) {
-  if (!result) return PyDecision{std::nullopt, PyOrvaneError{GenericError{result.error().display()}}};
+  if (!result) return PyDecision{std::nullopt, engine_error(result.error())};
   return PyDecision{std::move(result).value(), std::nullopt};
 }
 inline PyDecision to_py_decision(const DecideResult& result) {

@@ -25,10 +25,6 @@ const Signature<1> kGetAllValues{"PyOrvane.get_all_values", {"ctx"}, 1};
 
 OptionalError not_found() { return PyOrvaneError{OrvaneNotFound{}}; }
 
-OptionalError engine_error(const OrvaneError& error) {
-  return PyOrvaneError{GenericError{error.display()}};
-}
-
 const Context& context_argument(PyObject* value) {
   // The class lives as long as the module; looking it up once keeps a registry search off
   // every call.
