@@ -10,8 +10,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <limits>
 #include <regex>
@@ -23,38 +21,22 @@
 #include "base/json.h"
 #include "engine/loader.h"
 #include "engine/orvane.h"
+#include "temp_files.h"
 
 namespace orvane {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::string_literals;
 using OrderedJson = nlohmann::ordered_json;
 
 // ---------------------------------------------------------------------------------------
 // Shared helpers
 
-class HostileInput : public ::testing::Test {
+class HostileInput : public testing::TempFilesTest {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() /
-           ("orvane_hostile_" + std::to_string(::getpid()) + "_" + info->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string write(const std::string& name, const std::string& text) {
-    fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path.string();
-  }
-
   Result<Orvane, OrvaneInitError> load(std::string_view stages, const std::string& text) {
     return init_orvane(stages, write("config.json", text));
   }
-
-  fs::path dir_;
 };
 
 std::string load_text(const Result<Orvane, OrvaneInitError>& engine) {

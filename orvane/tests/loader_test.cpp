@@ -1,33 +1,18 @@
 #include "engine/loader.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
+
+#include "temp_files.h"
 
 namespace orvane {
 namespace {
 
 namespace fs = std::filesystem;
 
-class LoaderTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("orvane_loader_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string write(const std::string& name, const std::string& text) {
-    fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path.string();
-  }
-
-  fs::path dir_;
-};
+using LoaderTest = testing::TempFilesTest;
 
 constexpr const char* kOneFeature = R"({"k": {"id": 1, "name": "f", "enabled": true,
   "version": "1", "owner": "o", "type": "dynamic_config", "value": 5,
