@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 #include <openssl/evp.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
