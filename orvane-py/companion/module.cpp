@@ -1,0 +1,13 @@
+// orvane._native: the native half of the companion package. It reads the engines and
+// contexts pyorvane makes; it refuses to load next to a pyorvane of another build.
+
+#include <nanobind/nanobind.h>
+
+#include "registry.h"
+#include "shared_classes.h"
+
+NB_MODULE(_native, m) {
+  orvane::require_compatible_pyorvane();
+
+  orvane::register_engine_info(m);
+}

@@ -1,0 +1,13 @@
+#pragma once
+// The capabilities of orvane._native. Each lives in its own file and registers its
+// private functions (named with the module's conventions: snake_case, documented in the
+// package's _native.pyi) on the module; module.cpp calls each once.
+
+#include <nanobind/nanobind.h>
+
+namespace orvane {
+
+// feature_names(engine), is_context(obj): engine_info.cpp.
+void register_engine_info(nanobind::module_& m);
+
+}  // namespace orvane
