@@ -1,0 +1,11 @@
+"""Orvane's companion package: tools around the `pyorvane` engine (explanations,
+checks, previews, diffs, reloading, batch decisions) and the `orvane` command.
+
+The public API is what this module exports; `orvane._native` is private."""
+
+from importlib.metadata import version as _distribution_version
+
+# pyorvane and orvane ship in one distribution, so they share its version.
+__version__: str = _distribution_version("pyorvane")
+
+__all__ = ["__version__"]

@@ -1,0 +1,6 @@
+# Types of the companion's native module. Its functions are private: the typed public API
+# is the Python in this package.
+from pyorvane import PyContext, PyOrvane
+
+def feature_names(engine: PyOrvane) -> list[str]: ...
+def is_context(obj: object) -> bool: ...
