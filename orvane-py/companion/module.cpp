@@ -10,4 +10,5 @@ NB_MODULE(_native, m) {
   orvane::require_compatible_pyorvane();
 
   orvane::register_engine_info(m);
+  orvane::register_events(m);
 }

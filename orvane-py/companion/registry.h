@@ -10,4 +10,7 @@ namespace orvane {
 // feature_names(engine), is_context(obj): engine_info.cpp.
 void register_engine_info(nanobind::module_& m);
 
+// event_documents(decision), context_value(ctx, name): events.cpp.
+void register_events(nanobind::module_& m);
+
 }  // namespace orvane

@@ -86,6 +86,11 @@ const Context& context_argument(nb::handle value, const char* name) {
   return payload<PyContext>(value.ptr()).context;
 }
 
+const PyDecision& decision_argument(nb::handle value, const char* name) {
+  require_instance(value.ptr(), shared_class<PyDecision>("PyDecision"), name, "PyDecision");
+  return payload<PyDecision>(value.ptr());
+}
+
 bool is_context(nb::handle value) {
   return PyObject_TypeCheck(value.ptr(),
                             reinterpret_cast<PyTypeObject*>(shared_class<PyContext>("PyContext").ptr()));

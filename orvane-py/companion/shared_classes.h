@@ -27,6 +27,9 @@ const Orvane& engine_argument(nanobind::handle value, const char* name);
 // The context of a PyContext argument; TypeError naming `name` for any other type.
 const Context& context_argument(nanobind::handle value, const char* name);
 
+// `value` as a PyDecision; TypeError naming `name` for any other type.
+const PyDecision& decision_argument(nanobind::handle value, const char* name);
+
 // Whether `value` is an instance of pyorvane's PyContext.
 bool is_context(nanobind::handle value);
 

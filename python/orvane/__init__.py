@@ -8,4 +8,6 @@ from importlib.metadata import version as _distribution_version
 # pyorvane and orvane ship in one distribution, so they share its version.
 __version__: str = _distribution_version("pyorvane")
 
-__all__ = ["__version__"]
+from .events import event_documents, event_schema
+
+__all__ = ["__version__", "event_documents", "event_schema"]
