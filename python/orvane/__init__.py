@@ -9,5 +9,7 @@ from importlib.metadata import version as _distribution_version
 __version__: str = _distribution_version("pyorvane")
 
 from .events import event_documents, event_schema
+from .source import EngineSource, LoadError, load
 
-__all__ = ["__version__", "event_documents", "event_schema"]
+__all__ = ["EngineSource", "LoadError", "__version__", "event_documents", "event_schema",
+           "load"]
