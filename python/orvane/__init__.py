@@ -9,7 +9,8 @@ from importlib.metadata import version as _distribution_version
 __version__: str = _distribution_version("pyorvane")
 
 from .events import event_documents, event_schema
+from .exposure import ExposureLog, JsonLinesFile
 from .source import EngineSource, LoadError, load
 
-__all__ = ["EngineSource", "LoadError", "__version__", "event_documents", "event_schema",
-           "load"]
+__all__ = ["EngineSource", "ExposureLog", "JsonLinesFile", "LoadError", "__version__",
+           "event_documents", "event_schema", "load"]
