@@ -15,13 +15,16 @@ from __future__ import annotations
 import datetime
 import logging
 from collections.abc import Callable, Mapping
-from typing import Any, TypeVar
+from typing import TYPE_CHECKING, Any, TypeVar, cast
 
 import pyorvane
 from openfeature.evaluation_context import EvaluationContext
 from openfeature.exception import ErrorCode
 from openfeature.flag_evaluation import FlagResolutionDetails, Reason
 from openfeature.provider import AbstractProvider, Metadata
+
+if TYPE_CHECKING:
+    from pyorvane import ContextDict
 
 __all__ = ["OrvaneProvider"]
 
@@ -121,7 +124,7 @@ class OrvaneProvider(AbstractProvider):
     def get_metadata(self) -> Metadata:
         return Metadata(name="orvane")
 
-    def context_dict(self, evaluation_context: EvaluationContext | None) -> dict[str, Any]:
+    def context_dict(self, evaluation_context: EvaluationContext | None) -> ContextDict:
         """The make_ctx dictionary for an evaluation context."""
         ctx: dict[str, Any] = {}
         other: dict[str, Any] = {}
@@ -141,7 +144,7 @@ class OrvaneProvider(AbstractProvider):
                     other[key] = converted
         if other:
             ctx["other_fields"] = other
-        return ctx
+        return cast("ContextDict", ctx)
 
     def _flag_facts(self, engine: Any, flag_key: str) -> tuple[bool, bool]:
         """(enabled, has targeting) of the flag's record."""

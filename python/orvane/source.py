@@ -18,7 +18,7 @@ import threading
 import time
 import weakref
 from collections.abc import Callable, Mapping
-from typing import Any, Union
+from typing import Any, Union, cast
 
 import pyorvane
 
@@ -80,7 +80,7 @@ def _checker(check: object) -> Callable[..., Any] | None:
         if found is None:
             raise RuntimeError("check=True needs orvane.check, which this installation does not "
                                "have; pass a function check(path, stages=...) instead")
-        return found
+        return cast("Callable[..., Any]", found)
     if callable(check):
         return check
     raise TypeError(f"argument 'check': expected a bool or a function, not {type(check).__name__}")
@@ -245,7 +245,8 @@ class EngineSource:
             return False  # refused already; said so once
         started = time.perf_counter()
         if data is None:
-            engine = pyorvane.init(self._stages, self._path)  # type: ignore[arg-type]
+            assert self._path is not None  # only files are read by path
+            engine = pyorvane.init(self._stages, self._path)
         else:
             engine = load(self._stages, data)
         failure = engine.err()
