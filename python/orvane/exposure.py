@@ -169,7 +169,8 @@ class JsonLinesFile:
     def __init__(self, path: str | os.PathLike[str], *, max_bytes: int = 64 * 2**20,
                  backups: int = 5, buffer_bytes: int = 64 * 2**10,
                  flush_seconds: float = 1.0, max_pending_bytes: int = 16 * 2**20) -> None:
-        self.path = os.fspath(path)
+        # Absolute, so that a later change of working directory moves nothing.
+        self.path = os.path.abspath(os.fspath(path))
         self.max_bytes = max_bytes
         self.backups = backups
         self.buffer_bytes = buffer_bytes

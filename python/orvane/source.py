@@ -141,7 +141,10 @@ class EngineSource:
         self._path: str | None = None
         self._fetch: Callable[[], Data] | None = None
         if isinstance(source, (str, os.PathLike)):
-            self._path = os.fspath(source)
+            self._shown = os.fspath(source)
+            # Watched by its absolute path, so that a change of working directory does not
+            # make a refresh look at another file.
+            self._path = os.path.abspath(self._shown)
         elif callable(source):
             self._fetch = source
         else:
@@ -177,7 +180,7 @@ class EngineSource:
     def where(self) -> str:
         """The file's path, or the name of the fetching function."""
         if self._path is not None:
-            return self._path
+            return self._shown
         return "<" + getattr(self._fetch, "__qualname__", repr(self._fetch)) + ">"
 
     def refresh(self) -> bool:
@@ -195,7 +198,7 @@ class EngineSource:
 
     def _file_may_have_changed(self) -> bool:
         try:
-            seen = _signature(os.stat(self._path))  # type: ignore[arg-type]
+            seen = _signature(os.stat(self._path))  # type: ignore[arg-type]  # files only
         except OSError:
             seen = None
         if seen != self._seen:

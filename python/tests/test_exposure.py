@@ -209,3 +209,13 @@ for user in ("u1", "u2"):
 
 
 ENGINE_DOC = {"exp": experiment("exp", 2, [("a", 0.0, 1.0)])}
+
+
+def test_relative_path_stays_where_it_was_given(tmp_path, monkeypatch):
+    (tmp_path / "elsewhere").mkdir()
+    monkeypatch.chdir(tmp_path)
+    sink = orvane.JsonLinesFile("exposures.jsonl")
+    sink({"n": 1})
+    monkeypatch.chdir(tmp_path / "elsewhere")  # a daemon changing directory, say
+    sink.flush()
+    assert read_lines(tmp_path / "exposures.jsonl") == [{"n": 1}]

@@ -346,3 +346,14 @@ print("running:", source.running)
                           timeout=60)
     assert (done.returncode, done.stdout, done.stderr) == (
         0, "running: True\nrunning at exit: False\n", "")
+
+
+def test_relative_path_stays_where_it_was_given(tmp_path, monkeypatch):
+    (tmp_path / "elsewhere").mkdir()
+    (tmp_path / "config.json").write_bytes(A)
+    monkeypatch.chdir(tmp_path)
+    source = orvane.EngineSource("config.json", STAGES)
+    monkeypatch.chdir(tmp_path / "elsewhere")
+    replace_by_rename(tmp_path / "config.json", B)
+    assert source.refresh() is True and served(source) == "b"
+    assert source.where == "config.json"
