@@ -3,9 +3,12 @@ the engine. How each kind of block is checked is described in docblocks.py."""
 
 from __future__ import annotations
 
+import __future__
 import contextlib
+import functools
 import io
 import json
+import operator
 import os
 import pathlib
 import shlex
@@ -50,9 +53,18 @@ def _check_json(block: Block, workdir: pathlib.Path) -> None:
               block.text)
 
 
+FUTURE_FLAGS = functools.reduce(operator.or_, (getattr(__future__, name).compiler_flag
+                                                for name in __future__.all_feature_names))
+
+
 def _run_python(block: Block, module: types.ModuleType) -> str:
+    # A page's blocks form one module, so a `from __future__` import in an earlier block
+    # holds for the later ones; the flags travel in the module's namespace.
+    flags = module.__dict__.get("__docs_future_flags__", 0)
     # Leading blank lines make tracebacks point at the page's own line numbers.
-    code = compile("\n" * block.line + block.text, str(block.page), "exec", dont_inherit=True)
+    code = compile("\n" * block.line + block.text, str(block.page), "exec", flags=flags,
+                   dont_inherit=True)
+    module.__dict__["__docs_future_flags__"] = flags | (code.co_flags & FUTURE_FLAGS)
     out = io.StringIO()
     with contextlib.redirect_stdout(out):
         exec(code, module.__dict__)
