@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything and runs every test: the C++ core through CTest (once as built for
-# release, once under the sanitizers), each fuzz target briefly, and the Python module
-# through pytest. Fails when any test fails or when a runner finds nothing to run.
+# release, once under the sanitizers), each fuzz target briefly, and the Python module and
+# the documentation's code blocks through pytest. Fails when any test fails or when a runner
+# finds nothing to run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -23,7 +24,7 @@ bash scripts/fuzz.sh "${ORVANE_FUZZ_SECONDS:-30}"
 echo "== Python module"
 .venv/bin/python -m pip install -q ".[test]"
 status=0
-.venv/bin/python -m pytest -q orvane-py/tests || status=$?
+.venv/bin/python -m pytest -q orvane-py/tests python/tests || status=$?
 if [ "$status" -eq 5 ]; then
   echo "pytest collected no tests" >&2
   exit 1
