@@ -18,7 +18,7 @@ word, optionally followed by `key=value` attributes, and is checked by the docs 
 
 Expected output matches line by line after trailing blanks are removed; ``...`` stands for any
 text (UUIDs, clock readings). Blocks run in a temporary directory holding a copy of the
-example configuration at ``examples/experiments.json``.
+repository's ``examples/`` (the example configuration is ``examples/experiments.json``).
 
 This module only extracts; mypy and the docs test both build on it (``page_module`` gives
 a page's python blocks as one module for a type checker).

@@ -114,8 +114,7 @@ def _run_console(block: Block, workdir: pathlib.Path) -> str | None:
 @pytest.mark.parametrize("page", doc_pages(), ids=lambda page: page.name)
 def test_page_blocks_run(page: pathlib.Path, tmp_path: pathlib.Path,
                          monkeypatch: pytest.MonkeyPatch) -> None:
-    (tmp_path / "examples").mkdir()
-    shutil.copy(REPO / "examples" / "experiments.json", tmp_path / "examples")
+    shutil.copytree(REPO / "examples", tmp_path / "examples")
     monkeypatch.chdir(tmp_path)
     module = types.ModuleType(f"docs_{page.stem.lower()}")
     monkeypatch.setitem(sys.modules, module.__name__, module)
