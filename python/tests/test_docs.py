@@ -11,6 +11,7 @@ import json
 import operator
 import os
 import pathlib
+import re
 import shlex
 import shutil
 import subprocess
@@ -167,3 +168,22 @@ def test_fences_attributes_and_page_module(tmp_path: pathlib.Path) -> None:
     assert found[1].text == "{\"```\": 1}\n```\n"
     assert page_module(page) == (f"from __future__ import annotations\n# {page}:3\nx = 1\n\n"
                                  f"# {page}:12\nprint(x)\n")
+
+
+def _anchors(page: pathlib.Path) -> set[str]:
+    """The anchors of a page's headings, made the way GitHub makes them."""
+    headings = re.findall(r"^#+ (.+)$", page.read_text(encoding="utf-8"), re.MULTILINE)
+    return {re.sub(r"[^\w\- ]", "", h.strip().lower()).replace(" ", "-") for h in headings}
+
+
+@pytest.mark.parametrize("page", doc_pages(), ids=lambda page: page.name)
+def test_links_reach_their_page_and_heading(page: pathlib.Path) -> None:
+    text = page.read_text(encoding="utf-8")
+    for target in re.findall(r"\]\(([^)\s]+)\)", text):
+        if re.match(r"[a-z]+:", target):
+            continue
+        path, _, anchor = target.partition("#")
+        linked = (page.parent / path).resolve() if path else page
+        assert linked.exists(), f"{page.name}: link to missing {target}"
+        if anchor:
+            assert anchor in _anchors(linked), f"{page.name}: no heading for {target}"
