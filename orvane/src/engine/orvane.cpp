@@ -74,12 +74,17 @@ InternalResult decide_internal(const Orvane& engine, const Feature& feature, con
   return decide_internal(engine, feature, ctx, nested);
 }
 
-InternalResult decide_internal(const Orvane& engine, const Feature& feature, const Context& ctx,
-                               NestedRuns& nested) {
+namespace {
+
+// The chain's loop. `run` runs one stage given its index in the chain, and `ended_at`
+// hears the index of the stage that decided; choose passes a plain dispatch and a no-op,
+// so its loop is the same code as if written for it alone.
+template <class RunStage, class EndedAt>
+InternalResult run_chain(const std::vector<Stage>& chain, RunStage run, EndedAt ended_at) {
   // Events handed over by Continue; they reach the caller only if a later stage decides.
   std::vector<ExperimentEvent> carried;
-  for (Stage stage : engine.chain()) {
-    StageResult result = run_stage(stage, engine, feature, ctx, nested);
+  for (size_t index = 0; index < chain.size(); ++index) {
+    StageResult result = run(chain[index], index);
     if (!result) return std::move(result).error();
     // Each alternative says whether the run ends here or goes on; visiting makes a new
     // outcome alternative a compile error until it is handled.
@@ -107,11 +112,44 @@ InternalResult decide_internal(const Orvane& engine, const Feature& feature, con
     if (!ends) continue;
     // The decision moves once, straight into the result.
     if (auto* decided = std::get_if<outcome::Decided>(&*result)) {
+      ended_at(index);
       return InternalResult(std::move(decided->decision));
     }
     return InternalResult(std::optional<InternalDecision>());
   }
   return std::optional<InternalDecision>();
+}
+
+}  // namespace
+
+InternalResult decide_internal(const Orvane& engine, const Feature& feature, const Context& ctx,
+                               NestedRuns& nested) {
+  return run_chain(
+      engine.chain(),
+      [&](Stage stage, size_t) { return run_stage(stage, engine, feature, ctx, nested); },
+      [](size_t) {});
+}
+
+ObservedRun decide_observed(const Orvane& engine, const Feature& feature, const Context& ctx) {
+  ObservedRun run;
+  NestedRuns nested;
+  InternalResult result = run_chain(
+      engine.chain(),
+      [&](Stage stage, size_t) {
+        // Only the feature's own bucketing stage is observed; nested runs of its groups go
+        // through the plain dispatch.
+        if (stage == Stage::FractionalAvailability) {
+          return fractional_availability_noting_bucket(feature, ctx, run.bucket);
+        }
+        return run_stage(stage, engine, feature, ctx, nested);
+      },
+      [&](size_t index) { run.decided_at = index; });
+  if (result && *result && !timestamps_fit((*result)->events)) {
+    // choose would fail to serialise these events; a batch gives the same answer.
+    result = OrvaneError{errors::MalformedEvent{kTimestampOutOfRange}};
+  }
+  run.result = std::move(result);
+  return run;
 }
 
 namespace {
@@ -151,10 +189,10 @@ DecideResult decide(const Orvane& engine, const Feature& feature, const Context&
   return finish_decision(decide_internal(engine, feature, ctx, nested), ctx);
 }
 
-DecideResult choose(const Orvane& engine, std::string_view name, const Context& ctx,
-                    const std::optional<ContextField>& identifier_type) {
+Result<const Feature*, OrvaneError> chosen_feature(
+    const Orvane& engine, std::string_view name, const std::optional<ContextField>& identifier_type) {
   Result<const Feature*, OrvaneError> found = feature_by_name(engine, name);
-  if (!found) return std::move(found).error();
+  if (!found) return found;
   const Feature* feature = *found;
   if (identifier_type) {
     // The identifier type does not pick the bucketing field; it guards against a caller
@@ -167,7 +205,22 @@ DecideResult choose(const Orvane& engine, std::string_view name, const Context& 
       return OrvaneError{errors::IdentifierTypeMismatch{*identifier_type, configured}};
     }
   }
-  return decide(engine, *feature, ctx);
+  return feature;
+}
+
+DecideResult choose(const Orvane& engine, std::string_view name, const Context& ctx,
+                    const std::optional<ContextField>& identifier_type) {
+  Result<const Feature*, OrvaneError> feature = chosen_feature(engine, name, identifier_type);
+  if (!feature) return std::move(feature).error();
+  return decide(engine, **feature, ctx);
+}
+
+bool decided_by_choose_all(const Feature& feature,
+                           const std::optional<ContextField>& identifier_type) {
+  if (feature.type == ExperimentType::DynamicConfig) return false;
+  if (!identifier_type) return true;
+  const auto& set = feature.variant_set;
+  return set && set->bucket_val && *set->bucket_val == *identifier_type;
 }
 
 std::unordered_map<std::string, DecideResult> choose_all(
@@ -176,11 +229,7 @@ std::unordered_map<std::string, DecideResult> choose_all(
   results.reserve(engine.features().size());
   SharedGroupDecisions groups;
   for (const auto& feature : engine.features()) {
-    if (feature->type == ExperimentType::DynamicConfig) continue;
-    if (identifier_type) {
-      const auto& set = feature->variant_set;
-      if (!set || !set->bucket_val || !(*set->bucket_val == *identifier_type)) continue;
-    }
+    if (!decided_by_choose_all(*feature, identifier_type)) continue;
     // insert_or_assign: of two features sharing a name, the later one's result stands.
     results.insert_or_assign(feature->name, decide(engine, *feature, ctx, groups));
   }

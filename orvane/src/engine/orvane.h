@@ -45,6 +45,26 @@ InternalResult decide_internal(const Orvane& engine, const Feature& feature, con
 // decide_internal, then the serialisation of the decision's events.
 DecideResult decide(const Orvane& engine, const Feature& feature, const Context& ctx);
 
+// A run of the chain as a batch reports it: decide_internal's answer (with the error
+// decide would give when the events could not be serialised, though nothing is serialised),
+// the index in the chain of the stage that decided, and the bucket the feature's own
+// bucketing stage computed, when it ran that far.
+struct ObservedRun {
+  InternalResult result = std::optional<InternalDecision>();
+  std::optional<size_t> decided_at;
+  std::optional<uint16_t> bucket;
+};
+ObservedRun decide_observed(const Orvane& engine, const Feature& feature, const Context& ctx);
+
+// The feature choose decides: the first named `name`, which must be bucketed by
+// `identifier_type` when one is given.
+Result<const Feature*, OrvaneError> chosen_feature(
+    const Orvane& engine, std::string_view name, const std::optional<ContextField>& identifier_type);
+// Whether choose_all decides `feature`: not a dynamic configuration, and bucketed by
+// `identifier_type` when one is given.
+bool decided_by_choose_all(const Feature& feature,
+                           const std::optional<ContextField>& identifier_type);
+
 // Decides the first feature named `name`; `identifier_type`, when given, must equal the
 // feature's bucketing field.
 DecideResult choose(const Orvane& engine, std::string_view name, const Context& ctx,

@@ -29,4 +29,18 @@ Result<Stage, std::string> name_to_decisionmaker(std::string_view name) {
   return Unexpected{std::move(text)};
 }
 
+std::string_view stage_name(Stage stage) {
+  switch (stage) {
+    case Stage::Darkmode: return "darkmode";
+    case Stage::Locale: return "locale";
+    case Stage::Targeting: return "targeting";
+    case Stage::Overrides: return "overrides";
+    case Stage::Holdout: return "holdout";
+    case Stage::MutexGroup: return "mutex_group";
+    case Stage::FractionalAvailability: return "fractional_availability";
+    case Stage::Value: return "value";
+  }
+  return "";  // unreachable: the switch covers every Stage
+}
+
 }  // namespace orvane

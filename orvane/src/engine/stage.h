@@ -29,6 +29,9 @@ enum class Stage {
 // with "Invalid decisionmaker name: " and the quoted name.
 Result<Stage, std::string> name_to_decisionmaker(std::string_view name);
 
+// The stage's name as the chain is written: "darkmode", ..., "fractional_availability".
+std::string_view stage_name(Stage stage);
+
 namespace outcome {
 struct Pass {
   const char* reason;  // a constant text; documents why, never shown

@@ -123,7 +123,11 @@ StageResult mutex_group(const Orvane& engine, const Feature& feature, const Cont
   return Continue{std::move(assigned->events)};
 }
 
-StageResult fractional_availability(const Feature& feature, const Context& ctx) {
+// `note_bucket` hears the bucket once it is known; choose passes a no-op that compiles
+// away, a batch keeps the bucket for its output.
+template <class NoteBucket>
+StageResult fractional_availability(const Feature& feature, const Context& ctx,
+                                    NoteBucket note_bucket) {
   if (!feature.variant_set) return Pass{"frac_avail:no variant_set"};
   const VariantSet& set = *feature.variant_set;
   if (!set.bucket_val) return OrvaneError{errors::MissingBucketValInConfig{}};
@@ -160,8 +164,9 @@ StageResult fractional_availability(const Feature& feature, const Context& ctx) 
 
   // Single precision throughout, so boundaries such as 0.25 fall where the configured
   // float ranges put them.
-  const float x =
-      static_cast<float>(bucket_of(std::string_view(seed, static_cast<size_t>(at - seed)))) / 1000.0f;
+  const uint16_t bucket = bucket_of(std::string_view(seed, static_cast<size_t>(at - seed)));
+  note_bucket(bucket);
+  const float x = static_cast<float>(bucket) / 1000.0f;
   const Variant* chosen = nullptr;
   for (const Variant& variant : set.variants) {
     if (variant.range_start <= x && x < variant.range_end) {
@@ -204,10 +209,16 @@ StageResult run_stage(Stage stage, const Orvane& engine, const Feature& feature,
     case Stage::Overrides: return overrides(feature, ctx);
     case Stage::Holdout: return holdout(engine, feature, ctx, nested);
     case Stage::MutexGroup: return mutex_group(engine, feature, ctx, nested);
-    case Stage::FractionalAvailability: return fractional_availability(feature, ctx);
+    case Stage::FractionalAvailability:
+      return fractional_availability(feature, ctx, [](uint16_t) {});
     case Stage::Value: return value(feature);
   }
   return Pass{"unknown stage"};  // unreachable: the switch covers every Stage
+}
+
+StageResult fractional_availability_noting_bucket(const Feature& feature, const Context& ctx,
+                                                  std::optional<uint16_t>& bucket) {
+  return fractional_availability(feature, ctx, [&](uint16_t b) { bucket = b; });
 }
 
 StageResult run_stage(Stage stage, const Orvane& engine, const Feature& feature,

@@ -13,6 +13,15 @@
 #include "events/uuid.h"
 
 namespace orvane {
+
+bool timestamps_fit(const std::vector<ExperimentEvent>& events) {
+  constexpr uint64_t kMax = std::numeric_limits<int64_t>::max();
+  for (const ExperimentEvent& event : events) {
+    if (event.start_ts > kMax || event.stop_ts > kMax) return false;
+  }
+  return true;
+}
+
 namespace {
 
 // Every encoded event starts with the two constants and the key of the bucketing field's
@@ -156,14 +165,6 @@ void append_experiment(TextWriter& out, const ExperimentEvent& event) {
   str_field(out, R"("9":{"str":)", event.identifier);
   tf_field(out, R"(,"10":{"tf":)", event.kind == EventKind::Override);
   out.text("}");
-}
-
-bool timestamps_fit(const std::vector<ExperimentEvent>& events) {
-  constexpr uint64_t kMax = std::numeric_limits<int64_t>::max();
-  for (const ExperimentEvent& event : events) {
-    if (event.start_ts > kMax || event.stop_ts > kMax) return false;
-  }
-  return true;
 }
 
 // `next_uuid(i)` gives the UUID text of event i, or nothing when none can be had.

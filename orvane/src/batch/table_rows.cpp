@@ -1,0 +1,274 @@
+#include "batch/table_rows.h"
+
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace orvane {
+namespace {
+
+// Stores an accepted cell in the context, or answers false for one make_ctx would reject.
+using Apply = bool (*)(const Cell&, Context&);
+using Clear = void (*)(Context&);
+
+template <auto Member>
+bool apply_string(const Cell& cell, Context& ctx) {
+  if (cell.kind != Cell::Kind::String) return false;
+  auto& field = ctx.*Member;
+  // Assigning into the string already there reuses its room from the previous row.
+  if (field) {
+    field->assign(cell.text);
+  } else {
+    field.emplace(cell.text);
+  }
+  return true;
+}
+
+template <auto Member>
+bool apply_bool(const Cell& cell, Context& ctx) {
+  // Only true booleans: make_ctx turns 0 and 1 away from a flag.
+  if (cell.kind != Cell::Kind::Bool) return false;
+  ctx.*Member = cell.boolean;
+  return true;
+}
+
+template <auto Member, class Int>
+bool apply_integer(const Cell& cell, Context& ctx) {
+  // What Python's index protocol accepts: integers, and booleans as 0 and 1; never floats.
+  int64_t value;
+  if (cell.kind == Cell::Kind::Int) {
+    value = cell.integer;
+  } else if (cell.kind == Cell::Kind::Bool) {
+    value = cell.boolean ? 1 : 0;
+  } else {
+    return false;
+  }
+  if (value < std::numeric_limits<Int>::min() || value > std::numeric_limits<Int>::max()) {
+    return false;
+  }
+  ctx.*Member = static_cast<Int>(value);
+  return true;
+}
+
+template <auto Member>
+void clear(Context& ctx) {
+  (ctx.*Member).reset();
+}
+
+struct Key {
+  std::string_view name;
+  const char* type_word;
+  Apply apply;
+  Clear clear;
+};
+
+// make_ctx's keys in the order it reads them, which is the order of its messages.
+const Key kKeys[] = {
+    {"user_id", "string", apply_string<&Context::user_id>, clear<&Context::user_id>},
+    {"locale", "string", apply_string<&Context::locale>, clear<&Context::locale>},
+    {"device_id", "string", apply_string<&Context::device_id>, clear<&Context::device_id>},
+    {"canonical_url", "string", apply_string<&Context::canonical_url>,
+     clear<&Context::canonical_url>},
+    {"country_code", "string", apply_string<&Context::country_code>,
+     clear<&Context::country_code>},
+    {"origin_service", "string", apply_string<&Context::origin_service>,
+     clear<&Context::origin_service>},
+    {"user_is_employee", "bool", apply_bool<&Context::user_is_employee>,
+     clear<&Context::user_is_employee>},
+    {"logged_in", "bool", apply_bool<&Context::logged_in>, clear<&Context::logged_in>},
+    {"app_name", "string", apply_string<&Context::app_name>, clear<&Context::app_name>},
+    {"build_number", "integer", apply_integer<&Context::build_number, int32_t>,
+     clear<&Context::build_number>},
+    {"oauth_client_id", "string", apply_string<&Context::oauth_client_id>,
+     clear<&Context::oauth_client_id>},
+    {"cookie_created_timestamp", "integer",
+     apply_integer<&Context::cookie_created_timestamp, int64_t>,
+     clear<&Context::cookie_created_timestamp>},
+    {"loid_created_timestamp", "integer",
+     apply_integer<&Context::loid_created_timestamp, int64_t>,
+     clear<&Context::loid_created_timestamp>},
+};
+constexpr std::string_view kOtherFields = "other_fields";
+
+void append_message(std::string& error, std::string_view key, const char* type_word) {
+  if (!error.empty()) error += '\n';
+  error += '"';
+  error += key;
+  error += "\" type mismatch (";
+  error += type_word;
+  error += ").";
+}
+
+// One other_fields value as make_ctx reads it: a boolean, a string, an integer, then a
+// float; a null (and a float JSON cannot hold) is no entry. False when it is rejected.
+bool other_value(const Cell& cell, std::optional<Json>& out) {
+  out.reset();
+  switch (cell.kind) {
+    case Cell::Kind::Null: return true;
+    case Cell::Kind::Bool: out.emplace(cell.boolean); return true;
+    case Cell::Kind::String: out.emplace(std::string(cell.text)); return true;
+    case Cell::Kind::Int:
+      // Non-negative integers are unsigned in the JSON value, as everywhere in the engine.
+      if (cell.integer >= 0) {
+        out.emplace(static_cast<uint64_t>(cell.integer));
+      } else {
+        out.emplace(cell.integer);
+      }
+      return true;
+    case Cell::Kind::UInt: out.emplace(static_cast<double>(cell.unsigned_integer)); return true;
+    case Cell::Kind::Float:
+      if (std::isfinite(cell.number)) out.emplace(cell.number);
+      return true;
+    case Cell::Kind::Unconvertible: return false;
+  }
+  return false;
+}
+
+bool acceptable_other_value(const Cell& cell) { return cell.kind != Cell::Kind::Unconvertible; }
+
+}  // namespace
+
+Result<TableRows, std::string> TableRows::bind(const ArrowSchema& schema, const ArrowArray& batch,
+                                               const std::unordered_set<std::string>& kept) {
+  if (schema.format == nullptr || std::string_view(schema.format) != "+s") {
+    return Unexpected{std::string("the table's batches are not struct arrays")};
+  }
+  if (schema.n_children != batch.n_children || batch.length < 0 || batch.offset < 0) {
+    return Unexpected{std::string("a batch does not match the table's schema")};
+  }
+  TableRows rows;
+  rows.rows_ = batch.length;
+  rows.row_offset_ = batch.offset;
+  rows.kept_ = &kept;
+  if (batch.n_buffers >= 1 && batch.null_count != 0) {
+    rows.row_validity_ = static_cast<const uint8_t*>(batch.buffers[0]);
+  }
+
+  // Of two columns with one name the later wins, as in a dict built from the row.
+  std::vector<std::optional<Column>> by_key(std::size(kKeys));
+  for (int64_t i = 0; i < batch.n_children; ++i) {
+    auto column = Column::read(*schema.children[i], *batch.children[i]);
+    const char* raw_name = schema.children[i]->name;
+    const std::string name = raw_name != nullptr ? raw_name : "";
+    if (!column) return Unexpected{"column \"" + name + "\": " + column.error()};
+    if (column->length() < batch.offset + batch.length) {
+      return Unexpected{"column \"" + name + "\" is shorter than the table"};
+    }
+    bool is_key = false;
+    for (size_t k = 0; k < std::size(kKeys); ++k) {
+      if (kKeys[k].name == name) {
+        by_key[k] = std::move(*column);
+        is_key = true;
+      }
+    }
+    if (is_key) continue;
+    if (name == kOtherFields) {
+      rows.other_fields_ = std::move(*column);
+      continue;
+    }
+    std::erase_if(rows.entries_, [&](const EntryColumn& e) { return e.name == name; });
+    const bool keep = kept.contains(name);
+    rows.entries_.push_back(EntryColumn{name, keep, std::move(*column)});
+  }
+  for (size_t k = 0; k < by_key.size(); ++k) {
+    if (by_key[k]) rows.keys_.push_back(KeyColumn{static_cast<int>(k), std::move(*by_key[k])});
+  }
+  if (rows.other_fields_ && rows.other_fields_->is_struct()) {
+    for (const std::string& name : rows.other_fields_->field_names()) {
+      rows.other_fields_kept_.push_back(kept.contains(name));
+    }
+  }
+  return rows;
+}
+
+bool TableRows::read_other_fields(int64_t row, Context& ctx) const {
+  JsonObject& fields = *ctx.other_fields;
+  std::optional<Json> value;
+  // The other_fields column first, so that a column of the same name wins.
+  if (other_fields_) {
+    const Column& column = *other_fields_;
+    const int64_t at = row + row_offset_;
+    if (column.is_struct()) {
+      if (column.cell(at).kind != Cell::Kind::Null) {
+        const std::vector<Column>& children = column.fields();
+        for (size_t i = 0; i < children.size(); ++i) {
+          // A struct's offset applies to its fields' positions too.
+          Cell cell = children[i].cell(at + column.offset());
+          if (!other_fields_kept_[i]) {
+            if (!acceptable_other_value(cell)) return false;
+            continue;
+          }
+          if (!other_value(cell, value)) return false;
+          if (value) fields.insert_or_assign(column.field_names()[i], std::move(*value));
+        }
+      }
+    } else if (column.is_map()) {
+      int64_t begin = 0;
+      int64_t end = 0;
+      if (column.map_entries(at, begin, end)) {
+        for (int64_t k = begin; k < end; ++k) {
+          Cell key = column.keys().cell(k);
+          if (key.kind != Cell::Kind::String) return false;
+          if (!other_value(column.values().cell(k), value)) return false;
+          if (value && kept_->contains(std::string(key.text))) {
+            fields.insert_or_assign(std::string(key.text), std::move(*value));
+          }
+        }
+      } else if (column.cell(at).kind == Cell::Kind::Unconvertible) {
+        return false;  // offsets out of bounds: not a map make_ctx could have been given
+      }
+    } else if (column.cell(at).kind != Cell::Kind::Null) {
+      return false;
+    }
+  }
+  for (const EntryColumn& entry : entries_) {
+    Cell cell = entry.column.cell(row + row_offset_);
+    if (!entry.kept) {
+      if (!acceptable_other_value(cell)) return false;
+      continue;
+    }
+    if (!other_value(cell, value)) return false;
+    if (value) fields.insert_or_assign(entry.name, std::move(*value));
+  }
+  return true;
+}
+
+const Context* TableRows::context(int64_t row, Context& scratch, std::string& error) const {
+  error.clear();
+  const bool row_null = row_validity_ != nullptr &&
+                        !((row_validity_[(row + row_offset_) >> 3] >> ((row + row_offset_) & 7)) & 1);
+  for (const KeyColumn& key : keys_) {
+    const Key& spec = kKeys[key.key];
+    Cell cell = row_null ? Cell{} : key.column.cell(row + row_offset_);
+    if (cell.kind == Cell::Kind::Null) {
+      spec.clear(scratch);
+    } else if (!spec.apply(cell, scratch)) {
+      spec.clear(scratch);
+      append_message(error, spec.name, spec.type_word);
+    }
+  }
+  if (other_fields_ || !entries_.empty()) {
+    if (scratch.other_fields) {
+      scratch.other_fields->clear();
+    } else {
+      scratch.other_fields.emplace();
+    }
+    if (!row_null && !read_other_fields(row, scratch)) {
+      scratch.other_fields.reset();
+      append_message(error, kOtherFields, "hashmap");
+    }
+  }
+  return error.empty() ? &scratch : nullptr;
+}
+
+std::vector<std::pair<std::string, std::string>> TableRows::bindings() const {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const KeyColumn& key : keys_) {
+    out.emplace_back(std::string(kKeys[key.key].name), std::string(kKeys[key.key].name));
+  }
+  if (other_fields_) out.emplace_back(std::string(kOtherFields), std::string(kOtherFields));
+  for (const EntryColumn& entry : entries_) out.emplace_back(entry.name, "other_fields entry");
+  return out;
+}
+
+}  // namespace orvane
