@@ -11,4 +11,5 @@ NB_MODULE(_native, m) {
 
   orvane::register_engine_info(m);
   orvane::register_events(m);
+  orvane::register_batch(m);
 }

@@ -9,6 +9,9 @@ namespace orvane {
 
 // feature_names(engine), is_context(obj): engine_info.cpp.
 void register_engine_info(nanobind::module_& m);
+// assign_table(engine, feature, table, identifier_type, threads), assign_contexts(...):
+// batch.cpp.
+void register_batch(nanobind::module_& m);
 
 // event_documents(decision), context_value(ctx, name): events.cpp.
 void register_events(nanobind::module_& m);

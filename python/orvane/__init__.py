@@ -8,9 +8,10 @@ from importlib.metadata import version as _distribution_version
 # pyorvane and orvane ship in one distribution, so they share its version.
 __version__: str = _distribution_version("pyorvane")
 
+from .batch import assign, assign_all
 from .events import event_documents, event_schema
 from .exposure import ExposureLog, JsonLinesFile
 from .source import EngineSource, LoadError, load
 
 __all__ = ["EngineSource", "ExposureLog", "JsonLinesFile", "LoadError", "__version__",
-           "event_documents", "event_schema", "load"]
+           "assign", "assign_all", "event_documents", "event_schema", "load"]
