@@ -16,7 +16,12 @@ from orvane.batch import _context_dict
 STAGES = "darkmode targeting overrides holdout mutex_group fractional_availability value"
 
 
-def record(name, id, bucket_val="user_id", variants=(("control_1", 0, 0.3), ("treatment", 0.3, 0.7)),
+# A variant name too long for a short-string buffer: answers that outlived the decision
+# they point into would show garbage here.
+LONG = "treatment_with_a_name_past_sso"
+
+
+def record(name, id, bucket_val="user_id", variants=(("control_1", 0, 0.3), (LONG, 0.3, 0.7)),
            **extra):
     inner = {"experiment_version": 2, "shuffle_version": 1, "bucket_val": bucket_val,
              "variants": [{"name": n, "range_start": s, "range_end": e} for n, s, e in variants]}

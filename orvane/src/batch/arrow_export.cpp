@@ -22,6 +22,16 @@ void ColumnBuilder::push_valid(bool valid) {
   ++length_;
 }
 
+void ColumnBuilder::reserve(int64_t rows) {
+  const size_t total = static_cast<size_t>(length_ + rows);
+  validity_.reserve(total / 8 + 1);
+  switch (type_) {
+    case Type::Utf8: offsets_.reserve(total + 1); break;
+    case Type::Int16: int16s_.reserve(total); break;
+    case Type::Int64: int64s_.reserve(total); break;
+  }
+}
+
 void ColumnBuilder::append_null() {
   push_valid(false);
   switch (type_) {

@@ -22,6 +22,8 @@ class ColumnBuilder {
   int64_t length() const { return length_; }
   int64_t null_count() const { return nulls_; }
 
+  // Room for `rows` more rows without reallocating (text aside).
+  void reserve(int64_t rows);
   void append_null();
   void append_text(std::string_view text);  // Utf8 columns
   void append_int(int64_t value);           // Int16 and Int64 columns

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -42,19 +43,19 @@ struct Answer {
 // string column would outgrow its 32-bit offsets.
 class ChunkWriter {
  public:
-  explicit ChunkWriter(bool long_format) : long_format_(long_format) {
-    current_ = answer_shape(long_format_);
+  ChunkWriter(bool long_format, int64_t rows) : long_format_(long_format), rows_(rows) {
+    start_batch();
   }
 
   void write(int64_t row, std::optional<std::string_view> feature, const Answer& answer) {
     const size_t bytes = answer.variant.value_or("").size() + answer.value.value_or("").size() +
                          answer.error.value_or("").size() + feature.value_or("").size() + 32;
-    bool room = true;
-    for (const ColumnBuilder& column : current_) room = room && column.has_room(bytes);
-    if (!room && current_.front().length() > 0) {
+    // Each string column has 32-bit offsets; the sum over all of them bounds each one.
+    if (text_bytes_ + bytes > kTextLimit && current_.front().length() > 0) {
       batches_.push_back(std::move(current_));
-      current_ = answer_shape(long_format_);
+      start_batch();
     }
+    text_bytes_ += bytes;
     size_t i = 0;
     if (long_format_) {
       current_[i++].append_int(row);
@@ -77,6 +78,14 @@ class ChunkWriter {
   }
 
  private:
+  static constexpr size_t kTextLimit = static_cast<size_t>(std::numeric_limits<int32_t>::max());
+
+  void start_batch() {
+    current_ = answer_shape(long_format_);
+    for (ColumnBuilder& column : current_) column.reserve(rows_);
+    text_bytes_ = 0;
+  }
+
   static void text(ColumnBuilder& column, std::optional<std::string_view> value) {
     if (value) {
       column.append_text(*value);
@@ -86,6 +95,8 @@ class ChunkWriter {
   }
 
   bool long_format_;
+  int64_t rows_;  // expected in all, for reserving room
+  size_t text_bytes_ = 0;
   BuiltBatch current_;
   std::vector<BuiltBatch> batches_;
 };
@@ -140,10 +151,11 @@ std::vector<Chunk> chunks_of(const std::vector<const RowSource*>& sources, int64
 }
 
 // Runs `decide_row(chunk, row, writer, scratch)` for every row, chunks shared out over the
-// threads; the answers come back in row order whatever the threads' timing.
+// threads; the answers come back in row order whatever the threads' timing. Each input row
+// gives `rows_per_input` output rows.
 template <class DecideRow>
 Answers run_chunks(const std::vector<const RowSource*>& sources, const BatchOptions& options,
-                   bool long_format, DecideRow decide_row) {
+                   bool long_format, int64_t rows_per_input, DecideRow decide_row) {
   const std::vector<Chunk> chunks = chunks_of(sources, options.rows_per_batch);
   std::vector<std::vector<BuiltBatch>> outputs(chunks.size());
   std::atomic<size_t> next{0};
@@ -151,7 +163,7 @@ Answers run_chunks(const std::vector<const RowSource*>& sources, const BatchOpti
     Scratch scratch;
     for (size_t i = next++; i < chunks.size(); i = next++) {
       const Chunk& chunk = chunks[i];
-      ChunkWriter writer(long_format);
+      ChunkWriter writer(long_format, (chunk.end - chunk.begin) * rows_per_input);
       for (int64_t row = chunk.begin; row < chunk.end; ++row) {
         decide_row(chunk, row, writer, scratch);
       }
@@ -219,7 +231,7 @@ Answers every_row_failing(const std::vector<const RowSource*>& sources, std::str
                           bool long_format, const BatchOptions& options) {
   Answer answer;
   answer.error = error;
-  return run_chunks(sources, options, long_format,
+  return run_chunks(sources, options, long_format, 1,
                     [&](const Chunk& chunk, int64_t row, ChunkWriter& writer, Scratch&) {
                       writer.write(chunk.first_row + row - chunk.begin, std::nullopt, answer);
                     });
@@ -231,15 +243,18 @@ Answers assign(const Orvane& engine, std::string_view feature_name,
       chosen_feature(engine, feature_name, options.identifier_type);
   if (!found) return every_row_failing(sources, found.error().display(), false, options);
   const Feature& feature = **found;
-  return run_chunks(sources, options, false,
+  return run_chunks(sources, options, false, 1,
                     [&](const Chunk& chunk, int64_t row, ChunkWriter& writer, Scratch& scratch) {
                       Answer answer;
                       const Context* ctx =
                           chunk.source->context(row, scratch.context, scratch.conversion_error);
+                      // The answer points into the run, which must outlive the write.
+                      ObservedRun run;
                       if (ctx == nullptr) {
                         answer.error = scratch.conversion_error;
                       } else {
-                        answer_of(engine, decide_observed(engine, feature, *ctx), scratch, answer);
+                        run = decide_observed(engine, feature, *ctx);
+                        answer_of(engine, run, scratch, answer);
                       }
                       writer.write(0, std::nullopt, answer);
                     });
@@ -260,18 +275,20 @@ Answers assign_all(const Orvane& engine, const std::vector<const RowSource*>& so
     }
   }
   return run_chunks(
-      sources, options, true,
+      sources, options, true, static_cast<int64_t>(features.size()),
       [&](const Chunk& chunk, int64_t row, ChunkWriter& writer, Scratch& scratch) {
         const int64_t table_row = chunk.first_row + row - chunk.begin;
         const Context* ctx = chunk.source->context(row, scratch.context, scratch.conversion_error);
         Answer answer;
+        if (ctx == nullptr) answer.error = scratch.conversion_error;
         for (const Feature* feature : features) {
           if (ctx == nullptr) {
-            answer = Answer{};
-            answer.error = scratch.conversion_error;
-          } else {
-            answer_of(engine, decide_observed(engine, *feature, *ctx), scratch, answer);
+            writer.write(table_row, std::string_view(feature->name), answer);
+            continue;
           }
+          // The answer points into the run, which must outlive the write.
+          const ObservedRun run = decide_observed(engine, *feature, *ctx);
+          answer_of(engine, run, scratch, answer);
           writer.write(table_row, std::string_view(feature->name), answer);
         }
       });

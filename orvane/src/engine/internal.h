@@ -87,8 +87,10 @@ DecideResult decide(const Orvane& engine, const Feature& feature, const Context&
                     SharedGroupDecisions& shared);
 StageResult run_stage(Stage stage, const Orvane& engine, const Feature& feature,
                       const Context& ctx, NestedRuns& nested);
-// The bucketing stage, also setting `bucket` when it got as far as hashing the identifier.
-StageResult fractional_availability_noting_bucket(const Feature& feature, const Context& ctx,
+// The bucketing stage, setting `bucket` when it got as far as hashing the identifier, and
+// deciding without the exposure event. The event cannot fail to be made once the stage
+// has decided; only its timestamps may keep it from being serialised.
+StageResult fractional_availability_without_event(const Feature& feature, const Context& ctx,
                                                   std::optional<uint16_t>& bucket);
 // One stage on its own, as the first stage of a fresh decision.
 StageResult run_stage(Stage stage, const Orvane& engine, const Feature& feature,

@@ -133,20 +133,28 @@ InternalResult decide_internal(const Orvane& engine, const Feature& feature, con
 ObservedRun decide_observed(const Orvane& engine, const Feature& feature, const Context& ctx) {
   ObservedRun run;
   NestedRuns nested;
+  bool own_event = false;  // whether the feature's own bucketing decided, leaving out its event
   InternalResult result = run_chain(
       engine.chain(),
       [&](Stage stage, size_t) {
         // Only the feature's own bucketing stage is observed; nested runs of its groups go
         // through the plain dispatch.
         if (stage == Stage::FractionalAvailability) {
-          return fractional_availability_noting_bucket(feature, ctx, run.bucket);
+          StageResult outcome = fractional_availability_without_event(feature, ctx, run.bucket);
+          own_event = outcome && std::holds_alternative<outcome::Decided>(*outcome);
+          return outcome;
         }
         return run_stage(stage, engine, feature, ctx, nested);
       },
       [&](size_t index) { run.decided_at = index; });
-  if (result && *result && !timestamps_fit((*result)->events)) {
-    // choose would fail to serialise these events; a batch gives the same answer.
-    result = OrvaneError{errors::MalformedEvent{kTimestampOutOfRange}};
+  if (result && *result) {
+    const VariantSet& set = *feature.variant_set;  // present whenever bucketing decided
+    const bool own_event_fits = !own_event || !feature.emit_event ||
+                                (timestamp_fits(set.start_ts) && timestamp_fits(set.stop_ts));
+    if (!own_event_fits || !timestamps_fit((*result)->events)) {
+      // choose would fail to serialise these events; a batch gives the same answer.
+      result = OrvaneError{errors::MalformedEvent{kTimestampOutOfRange}};
+    }
   }
   run.result = std::move(result);
   return run;

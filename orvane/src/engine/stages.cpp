@@ -124,8 +124,9 @@ StageResult mutex_group(const Orvane& engine, const Feature& feature, const Cont
 }
 
 // `note_bucket` hears the bucket once it is known; choose passes a no-op that compiles
-// away, a batch keeps the bucket for its output.
-template <class NoteBucket>
+// away, a batch keeps the bucket for its output. A batch also makes no exposure event
+// (kWithEvent false): it would only be thrown away.
+template <bool kWithEvent = true, class NoteBucket>
 StageResult fractional_availability(const Feature& feature, const Context& ctx,
                                     NoteBucket note_bucket) {
   if (!feature.variant_set) return Pass{"frac_avail:no variant_set"};
@@ -176,9 +177,14 @@ StageResult fractional_availability(const Feature& feature, const Context& ctx,
   }
   if (!chosen) return Pass{"frac_avail:not in variants"};
 
-  auto event = make_event(feature, EventKind::FracAvail, chosen->name, ctx);
-  if (!event) return std::move(event).error();
-  return Decided{variant_decision(feature, chosen->name, Json(), std::move(*event), std::nullopt)};
+  if constexpr (!kWithEvent) {
+    return Decided{variant_decision(feature, chosen->name, Json(), std::nullopt, std::nullopt)};
+  } else {
+    auto event = make_event(feature, EventKind::FracAvail, chosen->name, ctx);
+    if (!event) return std::move(event).error();
+    return Decided{
+        variant_decision(feature, chosen->name, Json(), std::move(*event), std::nullopt)};
+  }
 }
 
 StageResult value(const Feature& feature) {
@@ -216,9 +222,9 @@ StageResult run_stage(Stage stage, const Orvane& engine, const Feature& feature,
   return Pass{"unknown stage"};  // unreachable: the switch covers every Stage
 }
 
-StageResult fractional_availability_noting_bucket(const Feature& feature, const Context& ctx,
+StageResult fractional_availability_without_event(const Feature& feature, const Context& ctx,
                                                   std::optional<uint16_t>& bucket) {
-  return fractional_availability(feature, ctx, [&](uint16_t b) { bucket = b; });
+  return fractional_availability<false>(feature, ctx, [&](uint16_t b) { bucket = b; });
 }
 
 StageResult run_stage(Stage stage, const Orvane& engine, const Feature& feature,

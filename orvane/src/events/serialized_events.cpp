@@ -14,10 +14,13 @@
 
 namespace orvane {
 
+bool timestamp_fits(uint64_t timestamp) {
+  return timestamp <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+}
+
 bool timestamps_fit(const std::vector<ExperimentEvent>& events) {
-  constexpr uint64_t kMax = std::numeric_limits<int64_t>::max();
   for (const ExperimentEvent& event : events) {
-    if (event.start_ts > kMax || event.stop_ts > kMax) return false;
+    if (!timestamp_fits(event.start_ts) || !timestamp_fits(event.stop_ts)) return false;
   }
   return true;
 }

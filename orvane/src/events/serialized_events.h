@@ -36,7 +36,9 @@ inline constexpr const char* kTimestampOutOfRange =
 inline constexpr const char* kRandomSourceUnavailable =
     "operating system random source unavailable";
 
-// Whether every event's timestamps fit a signed 64-bit integer, as serialize_events needs.
+// Whether a timestamp, and every event's timestamps, fit a signed 64-bit integer, as
+// serialize_events needs.
+bool timestamp_fits(uint64_t timestamp);
 bool timestamps_fit(const std::vector<ExperimentEvent>& events);
 
 // Consumes `events`. Fails as a whole (no partial result) when a timestamp does not fit a
