@@ -39,6 +39,10 @@ done | tee "$work/load_rss.txt"
 .venv/bin/python bench/bench.py "$ORVANE_BENCH_CONFIG_1K" "$ORVANE_BENCH_CONFIG_1K_NO_EVENTS" \
   "$ORVANE_BENCH_CONFIG_10K" --json "$work/python.json" | tee "$work/python.txt"
 
+# Batch decisions over a 1,000,000-row table, and the same rows on Dask and Spark.
+.venv/bin/python -m pip install -q ".[test]"
+.venv/bin/python bench/batch.py --dask --spark --json "$work/batch.json" | tee "$work/batch.txt"
+
 {
   echo "# Benchmarks"
   echo
@@ -85,6 +89,21 @@ print("| Measure | This run | Target | Met |")
 print("|---|---|---|---|")
 for name, value, target, unit in rows:
     print(f"| {name} | {value:.2f} {unit} | <= {target} {unit} | {'yes' if value <= target else 'no'} |")
+PY
+  echo
+  echo "## Batch decisions (bench/batch.py, 1,000,000 rows)"
+  echo
+  echo '```'
+  cat "$work/batch.txt"
+  echo '```'
+  echo
+  .venv/bin/python - "$work/batch.json" <<'PY'
+import json, sys
+r = json.load(open(sys.argv[1]))
+one = r["assign, 1 thread(s), rows per CPU second"]
+print("| Measure | This run | Target | Met |")
+print("|---|---|---|---|")
+print(f"| orvane.assign, rows per second of one core | {one:,.0f} | >= 3,000,000 | {'yes' if one >= 3e6 else 'no'} |")
 PY
   echo
   echo "## C++ (Google Benchmark, mean of 3 repetitions)"
