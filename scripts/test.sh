@@ -20,6 +20,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 echo "== Fuzz targets, briefly, over their seed corpora"
 bash scripts/fuzz.sh "${ORVANE_FUZZ_SECONDS:-30}"
+# Test-only: the event tests compile the shipped Thrift schema with the Thrift compiler.
+command -v thrift >/dev/null || { apt-get update -qq &&
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq thrift-compiler >/dev/null; }
 
 echo "== Python module"
 .venv/bin/python -m pip install -q ".[test]"
