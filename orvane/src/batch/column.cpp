@@ -263,10 +263,6 @@ Result<Column, std::string> Column::read(const ArrowSchema& schema, const ArrowA
   return column;
 }
 
-bool Column::is_null(int64_t at) const {
-  return validity_ != nullptr && !bit(validity_, at);
-}
-
 Cell Column::string_cell(const char* data, int64_t size) const {
   std::string_view text(data, static_cast<size_t>(size));
   if (!valid_utf8(text)) return unconvertible();
@@ -274,6 +270,18 @@ Cell Column::string_cell(const char* data, int64_t size) const {
   cell.kind = Cell::Kind::String;
   cell.text = text;
   return cell;
+}
+
+template <class Offset>
+Cell Column::offset_string(int64_t at) const {
+  const void* offsets = array_->buffers[1];
+  // The last offset bounds the data buffer, whose size the interface does not give.
+  const Offset last = load<Offset>(offsets, array_->offset + array_->length);
+  const Offset begin = load<Offset>(offsets, at);
+  const Offset end = load<Offset>(offsets, at + 1);
+  if (begin < 0 || end < begin || end > last) return unconvertible();
+  return string_cell(static_cast<const char*>(array_->buffers[2]) + begin,
+                     static_cast<int64_t>(end - begin));
 }
 
 Cell Column::decimal_cell(int64_t at) const {
@@ -340,21 +348,8 @@ Cell Column::read_value(int64_t at) const {
     case Type::Float32: return float_cell(load<float>(buffers[1], at));
     case Type::Float64: return float_cell(load<double>(buffers[1], at));
     case Type::Decimal: return decimal_cell(at);
-    case Type::Utf8: {
-      // The last offset bounds the data buffer, whose size the interface does not give.
-      const int32_t last = load<int32_t>(buffers[1], array_->offset + array_->length);
-      const int32_t begin = load<int32_t>(buffers[1], at);
-      const int32_t end = load<int32_t>(buffers[1], at + 1);
-      if (begin < 0 || end < begin || end > last) return unconvertible();
-      return string_cell(static_cast<const char*>(buffers[2]) + begin, end - begin);
-    }
-    case Type::LargeUtf8: {
-      const int64_t last = load<int64_t>(buffers[1], array_->offset + array_->length);
-      const int64_t begin = load<int64_t>(buffers[1], at);
-      const int64_t end = load<int64_t>(buffers[1], at + 1);
-      if (begin < 0 || end < begin || end > last) return unconvertible();
-      return string_cell(static_cast<const char*>(buffers[2]) + begin, end - begin);
-    }
+    case Type::Utf8: return offset_string<int32_t>(at);
+    case Type::LargeUtf8: return offset_string<int64_t>(at);
     case Type::Utf8View: {
       const char* view = static_cast<const char*>(buffers[1]) + at * 16;
       int32_t size;
@@ -381,17 +376,14 @@ Cell Column::read_value(int64_t at) const {
   return unconvertible();
 }
 
-Cell Column::cell(int64_t index) const {
-  const int64_t at = index + array_->offset;
-  if (type_ == Type::Null || is_null(at)) return Cell{};
-  Cell value = read_value(at);
-  if (!dictionary_) return value;
+Cell Column::dictionary_cell(int64_t at) const {
   // The value read is an index into the dictionary.
-  if (value.kind != Cell::Kind::Int || value.integer < 0 ||
-      value.integer >= dictionary_->length()) {
+  Cell index = read_value(at);
+  if (index.kind != Cell::Kind::Int || index.integer < 0 ||
+      index.integer >= dictionary_->length()) {
     return unconvertible();
   }
-  return dictionary_->cell(value.integer);
+  return dictionary_->cell(index.integer);
 }
 
 bool Column::map_entries(int64_t index, int64_t& begin, int64_t& end) const {

@@ -44,8 +44,13 @@ class Column {
 
   int64_t length() const { return array_->length; }
   int64_t offset() const { return array_->offset; }
-  // The value at `index` (0 to length() - 1, before the array's own offset).
-  Cell cell(int64_t index) const;
+  // The value at `index` (0 to length() - 1, before the array's own offset). Inline: it
+  // runs once per column and row.
+  Cell cell(int64_t index) const {
+    const int64_t at = index + array_->offset;
+    if (type_ == Type::Null || is_null(at)) return Cell{};
+    return dictionary_ ? dictionary_cell(at) : read_value(at);
+  }
 
   // A struct column: its fields, in order, and their names.
   bool is_struct() const { return type_ == Type::Struct; }
@@ -72,8 +77,13 @@ class Column {
   };
 
   Column() = default;
-  bool is_null(int64_t at) const;
+  bool is_null(int64_t at) const {
+    return validity_ != nullptr && !((validity_[at >> 3] >> (at & 7)) & 1);
+  }
   Cell read_value(int64_t at) const;
+  Cell dictionary_cell(int64_t at) const;
+  template <class Offset>
+  Cell offset_string(int64_t at) const;
   Cell string_cell(const char* data, int64_t size) const;
   Cell decimal_cell(int64_t at) const;
 
