@@ -1,11 +1,12 @@
-# Types of the companion's native module. Its functions are private: the typed public API
-# is the Python in this package.
-from typing import Any
+# Types of the companion's native module (built from orvane-py/companion). Its functions
+# are private: the typed public API is the Python of this package. Every function added
+# to the module is declared here; the tests compare the two.
+from typing import Any, TypeGuard
 
 from pyorvane import PyContext, PyDecision, PyOrvane
 
 def feature_names(engine: PyOrvane) -> list[str]: ...
-def is_context(obj: object) -> bool: ...
+def is_context(obj: object) -> TypeGuard[PyContext]: ...
 def event_documents(decision: PyDecision) -> list[str]: ...
 def context_value(ctx: PyContext, name: str) -> Any: ...
 
