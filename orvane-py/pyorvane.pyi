@@ -243,6 +243,7 @@ def init(decisionmakers: str, filename: str) -> PyOrvane:
     """Loads the configuration file with the given chain of decision stages. Always
     returns an engine: check its err() before use."""
 
-def make_ctx(ctx_dict: ContextDict) -> PyContext:
+def make_ctx(ctx_dict: ContextDict | dict[Any, Any]) -> PyContext:
     """Converts a request's fields into a context. Always returns one: err() lists the
-    keys whose values had the wrong type (those fields are left absent)."""
+    keys whose values had the wrong type (those fields are left absent). Any dict is
+    accepted, as at run time; annotate it as ContextDict to have its keys checked."""

@@ -8,6 +8,7 @@ import sys
 
 import pyorvane
 from companion_support import REPO_ROOT
+from docblocks import doc_pages, page_module
 from orvane import _native
 
 MYPY_CACHE = REPO_ROOT / "build" / "mypy-cache"
@@ -27,6 +28,15 @@ def test_pyorvane_stub_matches_the_module():
 def test_examples_and_package_pass_strict_mypy():
     result = run("mypy", "--strict", "--cache-dir", str(MYPY_CACHE), "examples",
                  "python/orvane")
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+def test_docs_python_blocks_pass_strict_mypy(tmp_path):
+    # Each page's python blocks run as one module, so each is checked as one.
+    for page in doc_pages():
+        name = "_".join(page.relative_to(REPO_ROOT).with_suffix("").parts).lower()
+        (tmp_path / f"{name}.py").write_text(page_module(page), encoding="utf-8")
+    result = run("mypy", "--strict", "--cache-dir", str(MYPY_CACHE), str(tmp_path))
     assert result.returncode == 0, result.stdout + result.stderr
 
 
