@@ -5,6 +5,7 @@ import decimal
 import hashlib
 import json
 import random
+import re
 
 import pyarrow as pa
 import pytest
@@ -75,7 +76,9 @@ def generated_table(rows, seed=7):
 
     columns = {
         "user_id": pa.array(text("u"), pa.large_string()),
-        "device_id": pa.array(text("d"), pa.string_view()),
+        # Views hold strings of up to 12 bytes themselves, longer ones in data buffers.
+        "device_id": pa.array([maybe(rng.choice(["d", "device-identifier-"]) + str(rng.randrange(50)))
+                               for _ in range(rows)], pa.string_view()),
         "locale": pa.array(text("l")),
         "canonical_url": pa.array(text("https://x/")),
         "country_code": pa.array([maybe(rng.choice(["US", "CA", "DE", "us"])) for _ in range(rows)]
@@ -257,3 +260,33 @@ def test_argument_errors(engine, call, error):
     kind, text = error
     with pytest.raises(kind, match=text):
         call(engine)
+
+
+def test_assign_command_appends_the_answers(engine, tmp_path, capsys):
+    import pyarrow.parquet as pq
+
+    from orvane.cli import main
+
+    config = tmp_path / "config.json"
+    config.write_text(json.dumps(CONFIG))
+    table = generated_table(300, seed=11)
+    pq.write_table(table, tmp_path / "in.parquet")
+    out = tmp_path / "out.parquet"
+    assert main(["assign", str(config), "tree", str(tmp_path / "in.parquet"), str(out),
+                 "--stages", STAGES, "--threads", "2"]) == 0
+    written = pq.read_table(out)
+    expected = orvane.assign(engine, "tree", table)
+    assert written.column_names == table.column_names + expected.column_names
+    assert written.select(expected.column_names).equals(expected)
+    captured = capsys.readouterr()
+    errors = sum(e is not None for e in expected["error"].to_pylist())
+    assert re.fullmatch(rf"300 rows -> {re.escape(str(out))} in \d+\.\d s, {errors} with an error\n",
+                        captured.out), captured.out
+    assert captured.err == ""  # no progress bar outside a terminal
+    # An engine that does not load, and a table that already has answer columns, fail.
+    assert main(["assign", str(tmp_path / "missing.json"), "tree", str(tmp_path / "in.parquet"),
+                 str(out)]) == 1
+    assert main(["assign", str(config), "tree", str(out), str(tmp_path / "again.parquet"),
+                 "--stages", STAGES]) == 1
+    assert "already has the answer column(s) variant, value, decided_by, bucket, error" in (
+        capsys.readouterr().err)

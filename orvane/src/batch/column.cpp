@@ -227,8 +227,11 @@ Result<Column, std::string> Column::read(const ArrowSchema& schema, const ArrowA
         return Unexpected{"a column of type " + std::string(format) + " lacks a buffer"};
       }
     }
+    // The sizes of the data buffers come last; with no data buffer (every string short
+    // enough to sit in its view) producers may leave them out.
     if (column.type_ == Type::Utf8View &&
-        (array.buffers[1] == nullptr || array.buffers[array.n_buffers - 1] == nullptr)) {
+        (array.buffers[1] == nullptr ||
+         (array.n_buffers > 3 && array.buffers[array.n_buffers - 1] == nullptr))) {
       return Unexpected{std::string("a string view column lacks a buffer")};
     }
   }
