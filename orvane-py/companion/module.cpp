@@ -11,5 +11,6 @@ NB_MODULE(_native, m) {
 
   orvane::register_engine_info(m);
   orvane::register_events(m);
+  orvane::register_load(m);
   orvane::register_batch(m);
 }

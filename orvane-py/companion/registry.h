@@ -16,4 +16,7 @@ void register_batch(nanobind::module_& m);
 // event_documents(decision), context_value(ctx, name): events.cpp.
 void register_events(nanobind::module_& m);
 
+// load_file(stages, path): load.cpp.
+void register_load(nanobind::module_& m);
+
 }  // namespace orvane

@@ -22,6 +22,8 @@ from typing import Any, Union, cast
 
 import pyorvane
 
+from . import _native
+
 __all__ = ["EngineSource", "LoadError", "load"]
 
 log = logging.getLogger("orvane.source")
@@ -65,7 +67,7 @@ def load(stages: str, data: Data) -> pyorvane.PyOrvane:
         path = os.path.join(scratch, "configuration.json")
         with open(path, "wb") as out:
             out.write(payload)
-        return pyorvane.init(stages, path)
+        return _native.load_file(stages, path)
 
 
 def _checker(check: object) -> Callable[..., Any] | None:
@@ -249,7 +251,7 @@ class EngineSource:
         started = time.perf_counter()
         if data is None:
             assert self._path is not None  # only files are read by path
-            engine = pyorvane.init(self._stages, self._path)
+            engine = _native.load_file(self._stages, self._path)
         else:
             engine = load(self._stages, data)
         failure = engine.err()
