@@ -42,6 +42,8 @@ done | tee "$work/load_rss.txt"
 # Batch decisions over a 1,000,000-row table, and the same rows on Dask and Spark.
 .venv/bin/python -m pip install -q ".[test]"
 .venv/bin/python bench/batch.py --dask --spark --json "$work/batch.json" | tee "$work/batch.txt"
+# In a service: reloading the 10,000-feature file under readers, and OpenFeature's cost.
+.venv/bin/python bench/service.py "$ORVANE_BENCH_CONFIG_10K" | tee "$work/service.txt"
 
 {
   echo "# Benchmarks"
@@ -105,6 +107,12 @@ print("| Measure | This run | Target | Met |")
 print("|---|---|---|---|")
 print(f"| orvane.assign, rows per second of one core | {one:,.0f} | >= 3,000,000 | {'yes' if one >= 3e6 else 'no'} |")
 PY
+  echo
+  echo "## In a service: reloads and OpenFeature (bench/service.py)"
+  echo
+  echo '```'
+  cat "$work/service.txt"
+  echo '```'
   echo
   echo "## C++ (Google Benchmark, mean of 3 repetitions)"
   echo
