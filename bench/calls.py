@@ -1,0 +1,39 @@
+#!/usr/bin/env python3
+"""Calls one pyorvane operation N times, for counting instructions per call under callgrind.
+
+    calls.py OPERATION N CONFIG_1K
+
+OPERATION is choose_quiet (bucketed, no event), choose_loud (one exposure event), get_bool
+or choose_all (over CONFIG_1K). bench/callgrind.sh runs it twice, with N = 1 and a larger
+N, and divides the difference, so loading and interpreter start-up cancel out.
+"""
+import os
+import sys
+import tempfile
+
+import pyorvane
+
+from bench import CHAIN, FULL_CTX, small_config
+
+
+def main():
+    operation, count, config_1k = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "small.json")
+        small_config(path)
+        engine = pyorvane.init(CHAIN, config_1k if operation == "choose_all" else path)
+    assert engine.err() is None, engine.err()
+    ctx = pyorvane.make_ctx(FULL_CTX)
+    calls = {
+        "choose_quiet": lambda: engine.choose("quiet", ctx),
+        "choose_loud": lambda: engine.choose("loud", ctx),
+        "get_bool": lambda: engine.get_bool("flag", ctx),
+        "choose_all": lambda: engine.choose_all(ctx),
+    }
+    call = calls[operation]
+    for _ in range(count):
+        call()
+
+
+if __name__ == "__main__":
+    main()
