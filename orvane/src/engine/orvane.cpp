@@ -45,7 +45,21 @@ bool decides_alone(const Feature& group) {
 
 }  // namespace
 
-InternalResult NestedRuns::run(const Orvane& engine, const Feature& group, const Context& ctx) {
+template <class Trace>
+InternalResult NestedRuns::run(const Orvane& engine, const Feature& group, const Context& ctx,
+                               Trace trace) {
+  trace.group_begin(group);
+  InternalResult result = decide_group(engine, group, ctx, trace);
+  trace.group_end(result);
+  return result;
+}
+
+template InternalResult NestedRuns::run(const Orvane&, const Feature&, const Context&, NoTrace);
+template InternalResult NestedRuns::run(const Orvane&, const Feature&, const Context&, Traced);
+
+template <class Trace>
+InternalResult NestedRuns::decide_group(const Orvane& engine, const Feature& group,
+                                        const Context& ctx, Trace trace) {
   for (const auto& [feature, result] : kept_) {
     if (feature == &group) return result;
   }
@@ -62,7 +76,7 @@ InternalResult NestedRuns::run(const Orvane& engine, const Feature& group, const
   bool again = std::find(seen_.begin(), seen_.end(), &group) != seen_.end();
   if (!again) seen_.push_back(&group);
   ++depth_;
-  InternalResult result = decide_internal(engine, group, ctx, *this);
+  InternalResult result = decide_internal(engine, group, ctx, *this, trace);
   --depth_;
   if (again) kept_.emplace_back(&group, result);
   if (shareable) shared_->keep(&group, result);
@@ -122,13 +136,24 @@ InternalResult run_chain(const std::vector<Stage>& chain, RunStage run, EndedAt 
 
 }  // namespace
 
+template <class Trace>
 InternalResult decide_internal(const Orvane& engine, const Feature& feature, const Context& ctx,
-                               NestedRuns& nested) {
+                               NestedRuns& nested, Trace trace) {
   return run_chain(
       engine.chain(),
-      [&](Stage stage, size_t) { return run_stage(stage, engine, feature, ctx, nested); },
+      [&](Stage stage, size_t) {
+        trace.stage_begin(stage);
+        StageResult result = run_stage(stage, engine, feature, ctx, nested, trace);
+        trace.stage_end(result);
+        return result;
+      },
       [](size_t) {});
 }
+
+template InternalResult decide_internal(const Orvane&, const Feature&, const Context&,
+                                        NestedRuns&, NoTrace);
+template InternalResult decide_internal(const Orvane&, const Feature&, const Context&,
+                                        NestedRuns&, Traced);
 
 ObservedRun decide_observed(const Orvane& engine, const Feature& feature, const Context& ctx) {
   ObservedRun run;
@@ -160,8 +185,6 @@ ObservedRun decide_observed(const Orvane& engine, const Feature& feature, const 
   return run;
 }
 
-namespace {
-
 DecideResult finish_decision(InternalResult internal, const Context& ctx) {
   if (!internal) return std::move(internal).error();
   if (!*internal) return std::optional<Decision>();
@@ -184,8 +207,6 @@ DecideResult finish_decision(InternalResult internal, const Context& ctx) {
       .events = std::move(serialized->events),
   });
 }
-
-}  // namespace
 
 DecideResult decide(const Orvane& engine, const Feature& feature, const Context& ctx) {
   return finish_decision(decide_internal(engine, feature, ctx), ctx);

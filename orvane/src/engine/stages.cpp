@@ -1,6 +1,3 @@
-#include <algorithm>
-#include <charconv>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -48,19 +45,23 @@ StageResult locale(const Feature& feature) {
   return Pass{feature.enabled ? "locale:fixme2" : "locale:fixme"};
 }
 
-StageResult targeting(const Feature& feature, const Context& ctx) {
+template <class Trace>
+StageResult targeting(const Feature& feature, const Context& ctx, Trace trace) {
   if (!feature.targeting) return Pass{"targeting:none_found"};
   // A tree that cannot be decided for this request keeps the feature out, like false.
-  if (eval(*feature.targeting, ctx) == std::optional<bool>(true)) return Pass{"targeting:targeted"};
+  if (eval(*feature.targeting, ctx, trace) == std::optional<bool>(true)) {
+    return Pass{"targeting:targeted"};
+  }
   return NoDecision{};
 }
 
-StageResult overrides(const Feature& feature, const Context& ctx) {
+template <class Trace>
+StageResult overrides(const Feature& feature, const Context& ctx, Trace trace) {
   if (!feature.overrides) return Pass{"overrides:none_found"};
   const std::string* winner = nullptr;
   for (const OverrideMap& map : *feature.overrides) {
     for (const auto& [variant, tree] : map) {
-      std::optional<bool> hit = eval(tree, ctx);
+      std::optional<bool> hit = eval(tree, ctx, trace);
       // An undecidable tree ends the search: trying later entries could pick a variant
       // that an earlier, undecidable override was meant to take precedence over.
       if (!hit) return Pass{"t.eval:err"};
@@ -85,11 +86,12 @@ void mark_first(std::vector<ExperimentEvent>& events, EventKind kind) {
   if (!events.empty()) events.front().kind = kind;
 }
 
+template <class Trace>
 StageResult holdout(const Orvane& engine, const Feature& feature, const Context& ctx,
-                    NestedRuns& nested_runs) {
+                    NestedRuns& nested_runs, Trace trace) {
   if (!feature.variant_set || !feature.variant_set->holdout) return Pass{"no_holdout_group"};
   const Feature& group = *feature.variant_set->holdout;
-  InternalResult nested = nested_runs.run(engine, group, ctx);
+  InternalResult nested = nested_runs.run(engine, group, ctx, trace);
   if (!nested) return std::move(nested).error();
   std::optional<InternalDecision>& held = *nested;
   if (!held || !held->variant_name) return Pass{"in_holdout:false"};
@@ -110,10 +112,11 @@ StageResult holdout(const Orvane& engine, const Feature& feature, const Context&
   return Pass{"in_holdout:false"};
 }
 
+template <class Trace>
 StageResult mutex_group(const Orvane& engine, const Feature& feature, const Context& ctx,
-                        NestedRuns& nested_runs) {
+                        NestedRuns& nested_runs, Trace trace) {
   if (!feature.variant_set || !feature.variant_set->mutex_group) return Pass{"no_mutex_group"};
-  InternalResult nested = nested_runs.run(engine, *feature.variant_set->mutex_group, ctx);
+  InternalResult nested = nested_runs.run(engine, *feature.variant_set->mutex_group, ctx, trace);
   if (!nested) return std::move(nested).error();
   std::optional<InternalDecision>& assigned = *nested;
   // The group's variants are named after its members; only the member it assigned the
@@ -123,12 +126,11 @@ StageResult mutex_group(const Orvane& engine, const Feature& feature, const Cont
   return Continue{std::move(assigned->events)};
 }
 
-// `note_bucket` hears the bucket once it is known; choose passes a no-op that compiles
-// away, a batch keeps the bucket for its output. A batch also makes no exposure event
-// (kWithEvent false): it would only be thrown away.
-template <bool kWithEvent = true, class NoteBucket>
-StageResult fractional_availability(const Feature& feature, const Context& ctx,
-                                    NoteBucket note_bucket) {
+// `trace` hears the seed, the bucket and the variant chosen; choose passes NoTrace, whose
+// hook compiles away, a batch keeps the bucket for its output. A batch also makes no
+// exposure event (kWithEvent false): it would only be thrown away.
+template <bool kWithEvent = true, class Trace>
+StageResult fractional_availability(const Feature& feature, const Context& ctx, Trace trace) {
   if (!feature.variant_set) return Pass{"frac_avail:no variant_set"};
   const VariantSet& set = *feature.variant_set;
   if (!set.bucket_val) return OrvaneError{errors::MissingBucketValInConfig{}};
@@ -148,33 +150,17 @@ StageResult fractional_availability(const Feature& feature, const Context& ctx,
     identifier_text = rendered;
   }
 
-  // id "." name "." shuffle_version identifier, with no separator before the identifier:
-  // the layout is fixed, since any change would move every request to another bucket. The
-  // seed is written on the stack when it fits, as it nearly always does.
-  constexpr size_t kDecimalDigits = 10;  // of a 32-bit number
-  const size_t size = 2 * kDecimalDigits + 2 + feature.name.size() + identifier_text.size();
-  char stack[256];
-  std::unique_ptr<char[]> heap;
-  char* const seed = size <= sizeof stack ? stack : (heap = std::make_unique<char[]>(size)).get();
-  char* at = std::to_chars(seed, seed + kDecimalDigits, feature.id).ptr;
-  *at++ = '.';
-  at = std::copy(feature.name.begin(), feature.name.end(), at);
-  *at++ = '.';
-  at = std::to_chars(at, at + kDecimalDigits, set.shuffle_version).ptr;
-  at = std::copy(identifier_text.begin(), identifier_text.end(), at);
-
-  // Single precision throughout, so boundaries such as 0.25 fall where the configured
-  // float ranges put them.
-  const uint16_t bucket = bucket_of(std::string_view(seed, static_cast<size_t>(at - seed)));
-  note_bucket(bucket);
-  const float x = static_cast<float>(bucket) / 1000.0f;
+  const BucketSeed seed(feature, set.shuffle_version, identifier_text);
+  const uint16_t bucket = bucket_of(seed.text());
+  const float x = bucket_fraction(bucket);
   const Variant* chosen = nullptr;
   for (const Variant& variant : set.variants) {
-    if (variant.range_start <= x && x < variant.range_end) {
+    if (in_range(variant, x)) {
       chosen = &variant;
       break;
     }
   }
+  trace.bucketed(seed.text(), bucket, chosen);
   if (!chosen) return Pass{"frac_avail:not in variants"};
 
   if constexpr (!kWithEvent) {
@@ -206,25 +192,35 @@ StageResult value(const Feature& feature) {
 
 }  // namespace
 
+template <class Trace>
 StageResult run_stage(Stage stage, const Orvane& engine, const Feature& feature,
-                      const Context& ctx, NestedRuns& nested) {
+                      const Context& ctx, NestedRuns& nested, Trace trace) {
   switch (stage) {
     case Stage::Darkmode: return darkmode(feature);
     case Stage::Locale: return locale(feature);
-    case Stage::Targeting: return targeting(feature, ctx);
-    case Stage::Overrides: return overrides(feature, ctx);
-    case Stage::Holdout: return holdout(engine, feature, ctx, nested);
-    case Stage::MutexGroup: return mutex_group(engine, feature, ctx, nested);
-    case Stage::FractionalAvailability:
-      return fractional_availability(feature, ctx, [](uint16_t) {});
+    case Stage::Targeting: return targeting(feature, ctx, trace);
+    case Stage::Overrides: return overrides(feature, ctx, trace);
+    case Stage::Holdout: return holdout(engine, feature, ctx, nested, trace);
+    case Stage::MutexGroup: return mutex_group(engine, feature, ctx, nested, trace);
+    case Stage::FractionalAvailability: return fractional_availability(feature, ctx, trace);
     case Stage::Value: return value(feature);
   }
   return Pass{"unknown stage"};  // unreachable: the switch covers every Stage
 }
 
+template StageResult run_stage(Stage, const Orvane&, const Feature&, const Context&,
+                               NestedRuns&, NoTrace);
+template StageResult run_stage(Stage, const Orvane&, const Feature&, const Context&,
+                               NestedRuns&, Traced);
+
 StageResult fractional_availability_without_event(const Feature& feature, const Context& ctx,
                                                   std::optional<uint16_t>& bucket) {
-  return fractional_availability<false>(feature, ctx, [&](uint16_t b) { bucket = b; });
+  // Only the bucket is kept; the stage reports nothing else to this trace.
+  struct KeepBucket {
+    std::optional<uint16_t>* kept;
+    void bucketed(std::string_view, uint16_t bucket, const Variant*) const { *kept = bucket; }
+  };
+  return fractional_availability<false>(feature, ctx, KeepBucket{&bucket});
 }
 
 StageResult run_stage(Stage stage, const Orvane& engine, const Feature& feature,

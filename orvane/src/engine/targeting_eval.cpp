@@ -248,7 +248,11 @@ bool cmp_floats(Comp op, double x, double threshold) {
 
 std::optional<bool> cmp_op(const Context& ctx, Comp op, const ContextField& field,
                            double threshold) {
-  std::optional<Operand> value = operand_of(view_field(field, ctx));
+  return cmp_value(op, view_field(field, ctx), threshold);
+}
+
+std::optional<bool> cmp_value(Comp op, const FieldView& view, double threshold) {
+  std::optional<Operand> value = operand_of(view);
   if (!value) return std::nullopt;
   switch (value->kind) {
     case Operand::Kind::Number:
@@ -271,61 +275,79 @@ std::optional<bool> value_eq(const Json& a, const Json& b) {
   return operand_eq(operand_of(a), operand_of(b));
 }
 
-std::optional<bool> eval(const TargetingTree& tree, const Context& ctx) {
-  struct Eval {
-    const Context& ctx;
+namespace {
 
-    // A child without an answer counts as false, so ALL and ANY always answer.
-    std::optional<bool> operator()(const AllNode& node) const {
-      for (const TargetingTree& child : node.children) {
-        if (eval(child, ctx) != true) return false;
-      }
-      return true;
+template <class Trace>
+struct Eval {
+  const Context& ctx;
+  Trace trace;
+
+  // The context value a leaf compares, shown to the trace as it is read.
+  FieldView read(const ContextField& field) const {
+    FieldView view = view_field(field, ctx);
+    trace.leaf_read(view);
+    return view;
+  }
+
+  // A child without an answer counts as false, so ALL and ANY always answer.
+  std::optional<bool> operator()(const AllNode& node) const {
+    for (const TargetingTree& child : node.children) {
+      if (eval(child, ctx, trace) != true) return false;
     }
-    std::optional<bool> operator()(const AnyNode& node) const {
-      for (const TargetingTree& child : node.children) {
-        if (eval(child, ctx) == true) return true;
-      }
-      return false;
+    return true;
+  }
+  std::optional<bool> operator()(const AnyNode& node) const {
+    for (const TargetingTree& child : node.children) {
+      if (eval(child, ctx, trace) == true) return true;
     }
-    std::optional<bool> operator()(const NotNode& node) const {
-      std::optional<bool> inner = eval(*node.child, ctx);
-      if (!inner) return std::nullopt;
-      return !*inner;
-    }
-    std::optional<bool> operator()(const EqNode& node) const {
-      return std::visit(*this, node.eq);
-    }
-    std::optional<bool> operator()(const EqOne& eq) const {
-      std::optional<Operand> actual = operand_of(view_field(eq.field, ctx));
-      if (!actual) return std::nullopt;
-      return operand_eq(operand_of(eq.value), *actual);
-    }
-    // Here the context value comes first, and an undecidable pair poisons the whole list
-    // even after a match, so every value is compared.
-    std::optional<bool> operator()(const EqMany& eq) const {
-      std::optional<Operand> actual = operand_of(view_field(eq.field, ctx));
-      if (!actual) return std::nullopt;
-      bool matched = false;
-      for (const Json& expected : eq.values) {
-        std::optional<bool> same = operand_eq(*actual, operand_of(expected));
-        if (!same) return std::nullopt;
-        matched = matched || *same;
-      }
-      return matched;
-    }
-    std::optional<bool> operator()(const NeNode& node) const {
-      std::optional<Operand> actual = operand_of(view_field(node.field, ctx));
-      if (!actual) return std::nullopt;
-      std::optional<bool> same = operand_eq(operand_of(node.value), *actual);
+    return false;
+  }
+  std::optional<bool> operator()(const NotNode& node) const {
+    std::optional<bool> inner = eval(*node.child, ctx, trace);
+    if (!inner) return std::nullopt;
+    return !*inner;
+  }
+  std::optional<bool> operator()(const EqNode& node) const { return std::visit(*this, node.eq); }
+  std::optional<bool> operator()(const EqOne& eq) const {
+    std::optional<Operand> actual = operand_of(read(eq.field));
+    if (!actual) return std::nullopt;
+    return operand_eq(operand_of(eq.value), *actual);
+  }
+  // Here the context value comes first, and an undecidable pair poisons the whole list
+  // even after a match, so every value is compared.
+  std::optional<bool> operator()(const EqMany& eq) const {
+    std::optional<Operand> actual = operand_of(read(eq.field));
+    if (!actual) return std::nullopt;
+    bool matched = false;
+    for (const Json& expected : eq.values) {
+      std::optional<bool> same = operand_eq(*actual, operand_of(expected));
       if (!same) return std::nullopt;
-      return !*same;
+      matched = matched || *same;
     }
-    std::optional<bool> operator()(const CompareNode& node) const {
-      return cmp_op(ctx, node.op, node.field, node.value);
-    }
-  };
-  return std::visit(Eval{ctx}, tree.node);
+    return matched;
+  }
+  std::optional<bool> operator()(const NeNode& node) const {
+    std::optional<Operand> actual = operand_of(read(node.field));
+    if (!actual) return std::nullopt;
+    std::optional<bool> same = operand_eq(operand_of(node.value), *actual);
+    if (!same) return std::nullopt;
+    return !*same;
+  }
+  std::optional<bool> operator()(const CompareNode& node) const {
+    return cmp_value(node.op, read(node.field), node.value);
+  }
+};
+
+}  // namespace
+
+template <class Trace>
+std::optional<bool> eval(const TargetingTree& tree, const Context& ctx, Trace trace) {
+  std::optional<bool> result = std::visit(Eval<Trace>{ctx, trace}, tree.node);
+  trace.node_result(tree, result);
+  return result;
 }
+
+template std::optional<bool> eval(const TargetingTree&, const Context&, NoTrace);
+template std::optional<bool> eval(const TargetingTree&, const Context&, Traced);
 
 }  // namespace orvane
