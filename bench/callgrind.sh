@@ -7,6 +7,8 @@
 #   bash bench/callgrind.sh [DIR]   DIR holds the pyorvane module to count (default: the
 #                                   one installed in .venv); CONFIG_1K may name the
 #                                   1,000-feature configuration (default: generated)
+#   OPERATIONS="explain_loud:1001" bash bench/callgrind.sh   counts other operations of
+#                                   bench/calls.py (NAME:CALLS each)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 work=build/bench-data
@@ -23,7 +25,7 @@ instructions() {
 }
 
 printf '%-14s %14s\n' operation "instr/call"
-for spec in choose_quiet:10001 choose_loud:10001 get_bool:10001 choose_all:21; do
+for spec in ${OPERATIONS:-choose_quiet:10001 choose_loud:10001 get_bool:10001 choose_all:21}; do
   op=${spec%%:*} n=${spec##*:}
   one=$(instructions "$op" 1)
   many=$(instructions "$op" "$n")

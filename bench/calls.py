@@ -3,8 +3,8 @@
 
     calls.py OPERATION N CONFIG_1K
 
-OPERATION is choose_quiet (bucketed, no event), choose_loud (one exposure event), get_bool
-or choose_all (over CONFIG_1K). bench/callgrind.sh runs it twice, with N = 1 and a larger
+OPERATION is choose_quiet (bucketed, no event), choose_loud (one exposure event), get_bool,
+choose_all (over CONFIG_1K), or explain_loud (orvane.explain of choose_loud's decision). bench/callgrind.sh runs it twice, with N = 1 and a larger
 N, and divides the difference, so loading and interpreter start-up cancel out.
 """
 import os
@@ -29,7 +29,10 @@ def main():
         "choose_loud": lambda: engine.choose("loud", ctx),
         "get_bool": lambda: engine.get_bool("flag", ctx),
         "choose_all": lambda: engine.choose_all(ctx),
+        "explain_loud": lambda: orvane.explain(engine, "loud", ctx),
     }
+    if operation.startswith("explain"):
+        import orvane  # only here, so that the other operations count pyorvane alone
     call = calls[operation]
     for _ in range(count):
         call()

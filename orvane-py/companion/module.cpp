@@ -13,4 +13,5 @@ NB_MODULE(_native, m) {
   orvane::register_events(m);
   orvane::register_load(m);
   orvane::register_batch(m);
+  orvane::register_explain(m);
 }

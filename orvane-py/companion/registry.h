@@ -19,4 +19,8 @@ void register_events(nanobind::module_& m);
 // load_file(stages, path): load.cpp.
 void register_load(nanobind::module_& m);
 
+// explain_json(engine, feature_name, ctx, identifier_type), bucket(engine, feature_name,
+// identifier): explain.cpp.
+void register_explain(nanobind::module_& m);
+
 }  // namespace orvane

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/explain.h"
 #include "engine/internal.h"
 #include "engine/loader.h"
 #include "engine/orvane.h"
@@ -111,6 +112,29 @@ void BM_ChooseAll(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(choose_all(engine, ctx, std::nullopt));
 }
 BENCHMARK(BM_ChooseAll)->ArgName("with_events")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// One explanation, up to its JSON text (the form Python receives): of the small bucketed
+// feature with an event, and of a generated feature with a targeting tree, overrides and
+// a holdout group.
+void BM_Explain(benchmark::State& state) {
+  const bool generated = state.range(0) != 0;
+  Orvane engine = generated ? load("ORVANE_BENCH_CONFIG_1K") : bucketed_engine(true);
+  std::string name = "my_feature";
+  if (generated) {
+    for (const auto& feature : engine.features()) {
+      if (feature->targeting && feature->overrides && feature->variant_set &&
+          feature->variant_set->holdout) {
+        name = feature->name;
+        break;
+      }
+    }
+  }
+  Context ctx = full_context();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(explanation_json(explain(engine, name, ctx, std::nullopt)).dump());
+  }
+}
+BENCHMARK(BM_Explain)->ArgName("generated")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 void BM_EncodeEvents(benchmark::State& state) {
   Context ctx = full_context();

@@ -94,7 +94,8 @@ TEST(Explain, EveryStageOutcome) {
        "targeting stop: targeting did not match: tree is false; => - null by -"},
       {"tree undecided", "targeting", [](Feature& f) { f.targeting = eq("locale", "de"); },
        user("u1"),
-       "targeting stop: targeting did not match: tree has no result (field absent); => - null by -"},
+       "targeting stop: targeting did not match: tree has no result (field absent); => - null by "
+       "-"},
       {"no overrides", "overrides", keep, user("u1"),
        "overrides pass: no overrides; => - null by -"},
       {"override miss", "overrides",
@@ -114,13 +115,14 @@ TEST(Explain, EveryStageOutcome) {
       {"held out", "holdout fractional_availability", holdout("holdout"), user("u1"),
        "holdout decided: held out by hg; => - 7 by holdout Holdout/hg"},
       {"control", "holdout fractional_availability", holdout("control_1"), user("u1"),
-       "holdout continue: hg gave control_1: continue, carrying its events; "
+       "holdout continue: hg gave control_1: continue with its events; "
        "fractional_availability "
-       "decided: bucket 635 falls in all [0, 1); => all null by fractional_availability Holdout/hg "
+       "decided: bucket 635 falls in all [0.0, 1.0); => all null by fractional_availability "
+       "Holdout/hg "
        "FracAvail/f"},
       {"other holdout variant", "holdout fractional_availability", holdout("Holdout"), user("u1"),
        "holdout pass: hg gave Holdout: not held out; fractional_availability decided: bucket 635 "
-       "falls in all [0, 1); => all null by fractional_availability FracAvail/f"},
+       "falls in all [0.0, 1.0); => all null by fractional_availability FracAvail/f"},
       {"holdout undecided", "holdout darkmode",
        [](Feature& f) {
          Feature g = group(90, "hg", "holdout");
@@ -137,8 +139,8 @@ TEST(Explain, EveryStageOutcome) {
       {"no mutex", "mutex_group", keep, user("u1"),
        "mutex_group pass: no mutex group; => - null by -"},
       {"mutex assigned", "mutex_group fractional_availability", mutex("f"), user("u1"),
-       "mutex_group continue: mutex group mg assigned this feature, carrying its events; "
-       "fractional_availability decided: bucket 635 falls in all [0, 1); => all null by "
+       "mutex_group continue: mutex group mg assigned this feature: continue with its events; "
+       "fractional_availability decided: bucket 635 falls in all [0.0, 1.0); => all null by "
        "fractional_availability MutexGroup/mg FracAvail/f"},
       {"mutex other", "mutex_group fractional_availability", mutex("g"), user("u1"),
        "mutex_group stop: mutex group mg assigned g; => - null by -"},

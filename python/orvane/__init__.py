@@ -10,8 +10,10 @@ __version__: str = _distribution_version("pyorvane")
 
 from .batch import assign, assign_all
 from .events import event_documents, event_schema
+from .explain import Explanation, Step, bucket, explain
 from .exposure import ExposureLog, JsonLinesFile
 from .source import EngineSource, LoadError, load
 
-__all__ = ["EngineSource", "ExposureLog", "JsonLinesFile", "LoadError", "__version__",
-           "assign", "assign_all", "event_documents", "event_schema", "load"]
+__all__ = ["EngineSource", "Explanation", "ExposureLog", "JsonLinesFile", "LoadError", "Step",
+           "__version__", "assign", "assign_all", "bucket", "event_documents", "event_schema",
+           "explain", "load"]

@@ -26,12 +26,14 @@ std::string short_text(const Json& value) {
 }
 
 // Ranges are single-precision floats; their shortest digits are what the configuration
-// most likely said (0.3, not 0.30000001192092896).
+// most likely said (0.3, not 0.30000001192092896), written as JSON writes them (1.0).
 std::string float_text(float value) {
   char buffer[32];
   auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
   (void)ec;  // 32 bytes hold any float
-  return std::string(buffer, end);
+  std::string text(buffer, end);
+  if (text.find_first_of(".ein") == std::string::npos) text += ".0";
+  return text;
 }
 
 double as_written(float value) {
@@ -242,7 +244,8 @@ void describe_group(const StageSeen& seen, const Feature* group, bool is_holdout
   const Explanation* nested = seen.group ? &*seen.group : nullptr;
   const std::string gave =
       nested && nested->variant ? "gave " + *nested->variant : std::string("gave no variant");
-  const std::string events = nested && !nested->events.empty() ? ", carrying its events" : "";
+  const std::string go_on =
+      nested && !nested->events.empty() ? ": continue with its events" : ": continue";
   std::string answer;
   switch (step.outcome) {
     case StepOutcome::Error: answer = "error"; break;
@@ -252,8 +255,8 @@ void describe_group(const StageSeen& seen, const Feature* group, bool is_holdout
       break;
     case StepOutcome::Continue:
       answer = is_holdout ? "control" : "assigned";
-      step.reason = is_holdout ? group->name + " gave control_1: continue" + events
-                               : "mutex group " + group->name + " assigned this feature" + events;
+      step.reason = is_holdout ? group->name + " gave control_1" + go_on
+                               : "mutex group " + group->name + " assigned this feature" + go_on;
       break;
     case StepOutcome::Pass:
       answer = "passed through";
