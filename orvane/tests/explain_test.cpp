@@ -316,16 +316,6 @@ TEST(Explain, BucketingShowsSeedRangesAndBuckets) {
             "Feature \"unkeyed\" does not bucket: its variant set has no bucket_val.");
 }
 
-TEST(Explain, ChooseErrorsBeforeAnyStage) {
-  const Orvane engine({share(dynamic_config(5, "flag", Json(true), ValueType::Boolean))},
-                      chain("value"));
-  const auto user_id = ContextField::from_name("user_id");
-  EXPECT_EQ(summary(explanation_json(explain(engine, "nope", user("u1"), std::nullopt))),
-            "=> error Feature \"nope\" not found.");
-  EXPECT_EQ(summary(explanation_json(explain(engine, "flag", user("u1"), user_id))),
-            "=> error Invalid Feature configuration.");
-}
-
 // Each line: the run's feature, then its steps indented, each nested group's run below
 // the step that ran it.
 void outline(const OrderedJson& e, int depth, std::string& out) {
