@@ -109,7 +109,8 @@ void check_overrides(const std::string& key, const Experiment& record, std::vect
       if (std::optional<std::string_view> guess = closest_name(variant, names)) {
         hint = "did you mean " + ticked(*guess) + "? ";
       }
-      hint += "an override hands out the name it is keyed by, and logs an exposure for it";
+      hint += hint.empty() ? "an override" : "An override";
+      hint += " hands out the name it is keyed by, and logs an exposure for it";
       out.push_back(record_finding(Code::OverrideUnknownVariant, Severity::Error, key, record,
                                    {"experiment", "overrides", std::to_string(i), variant},
                                    "override " + ticked(variant) + " names no variant of " +

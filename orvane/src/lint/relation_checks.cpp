@@ -31,9 +31,10 @@ void check_parent(const Records& records, const std::string& key, const Experime
     hint = "\"" + *parent + "\" is the name of the record under the key \"" + *named +
            "\"; parents are found by key, so write \"" + *named + "\"";
   } else if (std::optional<std::string_view> guess = closest_name(*parent, records.keys())) {
-    hint = "did you mean \"" + std::string(*guess) + "\"? ";
+    hint = "did you mean \"" + std::string(*guess) + "\"? Without it " + std::string(effect) + ".";
+  } else {
+    hint = "write the key of an existing record: without it " + std::string(effect);
   }
-  if (hint.empty() || hint.back() == ' ') hint += std::string(effect);
   out.push_back(record_finding(Code::MissingParent, Severity::Error, key, record, {member},
                                std::string(member) + " \"" + *parent + "\" names no record key",
                                std::move(hint)));
@@ -70,9 +71,9 @@ void check_relations(const Records& records, std::vector<Finding>& out) {
     // Dynamic configurations keep no groups, so their parent names mean nothing.
     if (record.type == ExperimentType::DynamicConfig) continue;
     check_parent(records, key, record, record.parent_hg_name, "parent_hg_name",
-                 "Without it no user is held out.", out);
+                 "no user is held out", out);
     check_parent(records, key, record, record.parent_meg_name, "parent_meg_name",
-                 "Without it the mutual exclusion is not applied.", out);
+                 "the mutual exclusion is not applied", out);
 
     if (record.parent_hg_name && records.by_key(*record.parent_hg_name) != nullptr) {
       ++holdout_members[*record.parent_hg_name];
@@ -86,7 +87,8 @@ void check_relations(const Records& records, std::vector<Finding>& out) {
         if (std::optional<std::string_view> guess = closest_name(record.name, names)) {
           hint = "the group has " + ticked(*guess) + ": did you mean that name? ";
         }
-        hint += "the group decides by naming a member in its variants; add a variant named \"" +
+        hint += hint.empty() ? "the group" : "The group";
+        hint += " decides by naming a member in its variants; add a variant named \"" +
                 record.name + "\" to \"" + *record.parent_meg_name + "\"";
         out.push_back(record_finding(
             Code::MutexMemberNotVariant, Severity::Error, key, record, {"parent_meg_name"},

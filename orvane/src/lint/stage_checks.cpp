@@ -104,7 +104,8 @@ void check_stages(std::string_view stages, std::vector<Finding>& out) {
     if (std::optional<std::string_view> guess = closest_name(name, kStageNames)) {
       hint = "did you mean " + ticked(*guess) + "? ";
     }
-    hint += "the stages are " + all_stage_names();
+    hint += hint.empty() ? "the stages are " : "The stages are ";
+    hint += all_stage_names();
     out.push_back(stage_finding(Code::UnknownStage, Severity::Error,
                                 quoted_text(name) + " is not a stage, so the engine does not load",
                                 std::move(hint)));
