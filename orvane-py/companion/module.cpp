@@ -14,4 +14,5 @@ NB_MODULE(_native, m) {
   orvane::register_load(m);
   orvane::register_batch(m);
   orvane::register_explain(m);
+  orvane::register_lint(m);
 }

@@ -23,4 +23,8 @@ void register_load(nanobind::module_& m);
 // identifier): explain.cpp.
 void register_explain(nanobind::module_& m);
 
+// check_text(text, stages, now_ms), diff_texts(old_text, new_text, stages, ids, ctx):
+// lint.cpp.
+void register_lint(nanobind::module_& m);
+
 }  // namespace orvane

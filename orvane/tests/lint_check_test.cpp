@@ -175,7 +175,7 @@ TEST(Check, MessagesSayWhatAndWhatToDo) {
   CheckReport stage = check_patched("{}", "darkmode fractional-availability");
   ASSERT_EQ(stage.findings.size(), 1u);
   EXPECT_EQ(stage.findings[0].hint,
-            "did you mean `fractional_availability`? the stages are darkmode, locale, targeting, "
+            "did you mean `fractional_availability`? The stages are darkmode, locale, targeting, "
             "overrides, holdout, mutex_group, fractional_availability, value");
 }
 

@@ -9,11 +9,14 @@ from importlib.metadata import version as _distribution_version
 __version__: str = _distribution_version("pyorvane")
 
 from .batch import assign, assign_all
+from .check import CheckReport, Finding, check
+from .diff import DiffError, DiffReport, FeatureDiff, diff
 from .events import event_documents, event_schema
 from .explain import Explanation, Step, bucket, explain
 from .exposure import ExposureLog, JsonLinesFile
 from .source import EngineSource, LoadError, load
 
-__all__ = ["EngineSource", "Explanation", "ExposureLog", "JsonLinesFile", "LoadError", "Step",
-           "__version__", "assign", "assign_all", "bucket", "event_documents", "event_schema",
-           "explain", "load"]
+__all__ = ["CheckReport", "DiffError", "DiffReport", "EngineSource", "Explanation",
+           "ExposureLog", "FeatureDiff", "Finding", "JsonLinesFile", "LoadError", "Step",
+           "__version__", "assign", "assign_all", "bucket", "check", "diff", "event_documents",
+           "event_schema", "explain", "load"]
