@@ -70,20 +70,6 @@ constexpr OrderRule kOrderRules[] = {
     {Stage::Value, Stage::Targeting, "targeting of dynamic configurations never applies"},
 };
 
-std::string_view stage_name(Stage stage) {
-  switch (stage) {
-    case Stage::Darkmode: return "darkmode";
-    case Stage::Locale: return "locale";
-    case Stage::Targeting: return "targeting";
-    case Stage::Overrides: return "overrides";
-    case Stage::Holdout: return "holdout";
-    case Stage::MutexGroup: return "mutex_group";
-    case Stage::FractionalAvailability: return "fractional_availability";
-    case Stage::Value: return "value";
-  }
-  return "";  // unreachable: the switch covers every Stage
-}
-
 Finding stage_finding(Code code, Severity severity, std::string message, std::string hint) {
   return Finding{code, severity, std::nullopt, std::nullopt, {}, std::nullopt, std::nullopt,
                  std::move(message), std::move(hint)};
