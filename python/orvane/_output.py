@@ -3,6 +3,7 @@ and progress bars only on a terminal."""
 
 from __future__ import annotations
 
+import importlib
 import json
 import os
 import sys
@@ -80,7 +81,7 @@ class Progress:
         self.shown = on_terminal(self.stream)
         if self.shown:
             try:
-                from tqdm import tqdm
+                tqdm = importlib.import_module("tqdm").tqdm
             except ImportError:
                 return
             self._bar = tqdm(total=total, desc=label, file=self.stream, unit=" ids",

@@ -89,7 +89,7 @@ def _identifiers(ids: Identifiers) -> list[str]:
 
 def _context(ctx: Mapping[str, Any] | pyorvane.PyContext | None) -> pyorvane.PyContext | None:
     if ctx is None or _native.is_context(ctx):
-        return ctx  # type: ignore[return-value]
+        return ctx
     made = pyorvane.make_ctx(dict(ctx))  # type: ignore[arg-type]
     if made.err() is not None:
         raise ValueError(f"argument 'ctx': {made.err()}")
