@@ -6,6 +6,7 @@
 #include <thread>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "base/json.h"
 #include "base/overloaded.h"
@@ -209,19 +210,26 @@ void collect_tree_fields(const TargetingTree& tree, std::unordered_set<std::stri
              tree.node);
 }
 
-void collect_feature_fields(const Feature& feature, std::unordered_set<const Feature*>& seen,
+// Walks the feature and its groups with a list of its own rather than by recursion: a
+// chain of groups may be hundreds of thousands long.
+void collect_feature_fields(const Feature& root, std::unordered_set<const Feature*>& seen,
                             std::unordered_set<std::string>& out) {
-  if (!seen.insert(&feature).second) return;
-  if (feature.targeting) collect_tree_fields(*feature.targeting, out);
-  if (feature.overrides) {
-    for (const OverrideMap& map : *feature.overrides) {
-      for (const auto& [variant, tree] : map) collect_tree_fields(tree, out);
+  std::vector<const Feature*> pending{&root};
+  while (!pending.empty()) {
+    const Feature& feature = *pending.back();
+    pending.pop_back();
+    if (!seen.insert(&feature).second) continue;
+    if (feature.targeting) collect_tree_fields(*feature.targeting, out);
+    if (feature.overrides) {
+      for (const OverrideMap& map : *feature.overrides) {
+        for (const auto& [variant, tree] : map) collect_tree_fields(tree, out);
+      }
     }
-  }
-  if (const auto& set = feature.variant_set) {
-    if (set->bucket_val && set->bucket_val->is_other()) out.emplace(set->bucket_val->name());
-    if (set->holdout) collect_feature_fields(*set->holdout, seen, out);
-    if (set->mutex_group) collect_feature_fields(*set->mutex_group, seen, out);
+    if (const auto& set = feature.variant_set) {
+      if (set->bucket_val && set->bucket_val->is_other()) out.emplace(set->bucket_val->name());
+      if (set->holdout) pending.push_back(set->holdout.get());
+      if (set->mutex_group) pending.push_back(set->mutex_group.get());
+    }
   }
 }
 

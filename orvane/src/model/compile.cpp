@@ -91,7 +91,7 @@ class Compiler {
   // Each record is built exactly once, so its data can be moved into the feature.
   std::shared_ptr<const Feature> build(size_t record) {
     Experiment& e = config_[record].second;
-    auto feature = std::make_shared<Feature>();
+    std::shared_ptr<Feature> feature = new_feature();
     feature->id = e.id;
     feature->name = std::move(e.name);
     feature->enabled = e.enabled;

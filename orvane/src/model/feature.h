@@ -44,4 +44,9 @@ struct Feature {
   std::optional<VariantSet> variant_set;
 };
 
+// A new, empty feature. Every feature is made here: its shared pointer releases parents one
+// after another instead of each parent's destructor releasing the next, so freeing a chain
+// of hundreds of thousands of groups, from either end, needs no deeper stack than one.
+std::shared_ptr<Feature> new_feature();
+
 }  // namespace orvane
