@@ -1,7 +1,10 @@
 #include "to_python.h"
 
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <variant>
+#include <vector>
 
 #include "base/overloaded.h"
 #include "config/experiment.h"
@@ -36,12 +39,17 @@ nb::object overrides_to_python(const std::optional<std::vector<OverrideMap>>& ov
   return list;
 }
 
-nb::object parent_to_python(const std::shared_ptr<const Feature>& parent) {
+// The dicts of the features already written in one call, by feature. A group shared by
+// many members, or named as both holdout and mutex group, is written once and the same
+// dict appears wherever it is a parent.
+using BuiltDicts = std::unordered_map<const Feature*, nb::dict>;
+
+nb::object parent_to_python(const std::shared_ptr<const Feature>& parent, const BuiltDicts& built) {
   if (!parent) return nb::none();
-  return feature_to_python(*parent);
+  return built.at(parent.get());
 }
 
-nb::object variant_set_to_python(const std::optional<VariantSet>& set) {
+nb::object variant_set_to_python(const std::optional<VariantSet>& set, const BuiltDicts& built) {
   if (!set) return nb::none();
   nb::list variants;
   for (const Variant& variant : set->variants) {
@@ -58,8 +66,30 @@ nb::object variant_set_to_python(const std::optional<VariantSet>& set) {
   d["shuffle_version"] = nb::int_(set->shuffle_version);
   d["bucket_val"] = set->bucket_val ? nb::object(str_to_python(set->bucket_val->name())) : nb::none();
   d["variants"] = variants;
-  d["holdout"] = parent_to_python(set->holdout);
-  d["mutex_group"] = parent_to_python(set->mutex_group);
+  d["holdout"] = parent_to_python(set->holdout, built);
+  d["mutex_group"] = parent_to_python(set->mutex_group, built);
+  return d;
+}
+
+// One feature's dict, its parents' dicts already in `built`.
+nb::dict one_feature_to_python(const Feature& feature, const BuiltDicts& built) {
+  nb::dict d;
+  d["id"] = nb::int_(feature.id);
+  d["name"] = str_to_python(feature.name);
+  d["enabled"] = nb::bool_(feature.enabled);
+  d["type"] = str_to_python(experiment_type_text(feature.type));
+  d["version"] = nb::int_(feature.version);
+  d["owner"] = str_to_python(feature.owner);
+  d["emit_event"] = nb::bool_(feature.emit_event);
+  d["platform_bitmask"] = nb::int_(feature.platform_bitmask);
+  d["value"] = feature.value ? json_to_python(*feature.value) : nb::none();
+  d["value_type"] = feature.value_type
+                        ? nb::object(str_to_python(value_type_text(*feature.value_type)))
+                        : nb::none();
+  d["targeting"] = feature.targeting ? nb::object(targeting_to_python(*feature.targeting))
+                                     : nb::none();
+  d["overrides"] = overrides_to_python(feature.overrides);
+  d["variant_set"] = variant_set_to_python(feature.variant_set, built);
   return d;
 }
 
@@ -137,25 +167,32 @@ nb::dict targeting_to_python(const TargetingTree& tree) {
   return d;
 }
 
-nb::dict feature_to_python(const Feature& feature) {
-  nb::dict d;
-  d["id"] = nb::int_(feature.id);
-  d["name"] = str_to_python(feature.name);
-  d["enabled"] = nb::bool_(feature.enabled);
-  d["type"] = str_to_python(experiment_type_text(feature.type));
-  d["version"] = nb::int_(feature.version);
-  d["owner"] = str_to_python(feature.owner);
-  d["emit_event"] = nb::bool_(feature.emit_event);
-  d["platform_bitmask"] = nb::int_(feature.platform_bitmask);
-  d["value"] = feature.value ? json_to_python(*feature.value) : nb::none();
-  d["value_type"] = feature.value_type
-                        ? nb::object(str_to_python(value_type_text(*feature.value_type)))
-                        : nb::none();
-  d["targeting"] = feature.targeting ? nb::object(targeting_to_python(*feature.targeting))
-                                     : nb::none();
-  d["overrides"] = overrides_to_python(feature.overrides);
-  d["variant_set"] = variant_set_to_python(feature.variant_set);
-  return d;
+nb::dict feature_to_python(const Feature& root) {
+  // Parents first, with a list of our own instead of recursion: a chain of groups may be
+  // far deeper than the stack allows. The loader refuses cycles, so this ends.
+  BuiltDicts built;
+  std::vector<std::pair<const Feature*, bool>> pending{{&root, false}};
+  while (!pending.empty()) {
+    auto& [feature, parents_done] = pending.back();
+    if (built.count(feature) != 0) {
+      pending.pop_back();
+      continue;
+    }
+    if (!parents_done) {
+      parents_done = true;
+      if (const auto& set = feature->variant_set) {
+        // Pushed in reverse so the holdout group is written before the mutex group.
+        for (const Feature* parent : {set->mutex_group.get(), set->holdout.get()}) {
+          if (parent != nullptr && built.count(parent) == 0) pending.emplace_back(parent, false);
+        }
+      }
+      continue;
+    }
+    const Feature* done = feature;
+    pending.pop_back();
+    built.emplace(done, one_feature_to_python(*done, built));
+  }
+  return built.at(&root);
 }
 
 nb::dict decision_dict(const std::optional<Decision>& decision) {

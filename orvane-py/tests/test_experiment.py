@@ -126,3 +126,41 @@ def test_val_is_the_stored_object_and_keeps_changes(example_engine):
     fresh = example_engine.get_experiment("feed_page_size").val()
     assert fresh is not first
     assert fresh["owner"] == "feed"
+
+
+def _group_chain(n, hg_next=True, meg_next=False):
+    """f0 .. f(n-1): each names the next as holdout group (and as mutex group)."""
+    def parents(i):
+        nxt = f"f{i + 1}" if i + 1 < n else None
+        return {k: nxt for k, on in (("parent_hg_name", hg_next), ("parent_meg_name", meg_next))
+                if on and nxt}
+    return {f"f{i}": experiment(f"f{i}", id=i + 1, variants=[("holdout", 0.0, 0.1), ("a", 0.1, 1.0)],
+                                **parents(i)) for i in range(n)}
+
+
+def test_group_named_twice_is_written_once(write_config):
+    # Each level names the next as both groups: writing each parent in full doubles the
+    # work per level, so 40 levels would never finish.
+    records = _group_chain(40, meg_next=True)
+    engine = pyorvane.init("value", write_config(records))
+    feature = engine.get_experiment("f0").val()
+    for depth in range(39):
+        variant_set = feature["variant_set"]
+        assert variant_set["holdout"] is variant_set["mutex_group"]
+        feature = variant_set["holdout"]
+        assert feature["name"] == f"f{depth + 1}"
+    assert feature["variant_set"]["holdout"] is None
+    short = _group_chain(6, meg_next=True)
+    assert (pyorvane.init("value", write_config(short, "short.json")).get_experiment("f0").val()
+            == expected_feature(short, "f0"))
+
+
+def test_deep_group_chain_in_its_python_form(write_config):
+    # Far deeper than the C stack allows a recursive writer to go.
+    n = 50_000
+    engine = pyorvane.init("holdout fractional_availability", write_config(_group_chain(n)))
+    assert engine.err() is None
+    feature, depth = engine.get_experiment("f0").val(), 0
+    while feature["variant_set"]["holdout"] is not None:
+        feature, depth = feature["variant_set"]["holdout"], depth + 1
+    assert (depth, feature["name"]) == (n - 1, f"f{n - 1}")
