@@ -3,10 +3,15 @@
 
 #include <nanobind/nanobind.h>
 
+#include "interpreter.h"
 #include "registry.h"
 #include "shared_classes.h"
 
 NB_MODULE(_native, m) {
+  orvane::refuse_sub_interpreter("orvane._native");
+  // Same reason as in pyorvane: nanobind's exit count misreads objects held by globals
+  // while a daemon thread runs.
+  nanobind::set_leak_warnings(false);
   orvane::require_compatible_pyorvane();
 
   orvane::register_engine_info(m);

@@ -16,10 +16,15 @@ namespace nb = nanobind;
 namespace orvane {
 namespace {
 
-// A Python error met while reading a value only means "this value does not convert": it is
-// cleared so that it never escapes make_ctx.
+// A TypeError, ValueError or OverflowError met while reading a value means "this value does
+// not convert": it is cleared and the field gets its message. Anything else (an interrupt,
+// SystemExit, MemoryError) is not about the value and propagates out of make_ctx.
 template <class T>
 std::optional<T> rejected() {
+  if (!PyErr_ExceptionMatches(PyExc_TypeError) && !PyErr_ExceptionMatches(PyExc_ValueError) &&
+      !PyErr_ExceptionMatches(PyExc_OverflowError)) {
+    throw nb::python_error();
+  }
   PyErr_Clear();
   return std::nullopt;
 }
@@ -170,14 +175,15 @@ class ContextReader {
 
  private:
   // A plain lookup by the key string: a dict subclass's own __getitem__ or __missing__ is
-  // not consulted. A missing key and None both mean absent. The value is held because
-  // converting it may run Python code that changes the dict.
+  // not consulted. A missing key and None both mean absent. An error raised by the lookup
+  // itself (a key whose __eq__ raises) propagates, as it would from d[key]. The value is
+  // held because converting it may run Python code that changes the dict.
   nb::object lookup(const char* key) {
     PyObject* key_object = interned_key(key);
-    PyObject* value = key_object != nullptr ? PyDict_GetItem(dict_, key_object)
-                                            : PyDict_GetItemString(dict_, key);
+    if (key_object == nullptr) throw nb::python_error();
+    PyObject* value = PyDict_GetItemWithError(dict_, key_object);
     if (value == nullptr) {
-      PyErr_Clear();
+      if (PyErr_Occurred()) throw nb::python_error();
       return nb::object();
     }
     if (value == Py_None) return nb::object();

@@ -12,6 +12,7 @@
 #include "classes.h"
 #include "context_conversion.h"
 #include "engine/loader.h"
+#include "interpreter.h"
 
 namespace nb = nanobind;
 
@@ -73,10 +74,16 @@ int clear_val(PyObject* self) {
 // Creates the class of T inside `scope`, or finds it when an earlier import of the module
 // created it and it is still alive. Calling the class raises "No constructor defined"; the
 // doc string is empty.
+// The classes are final and immutable, like built-in types: one assignment to a class
+// attribute would otherwise change every engine or result in the process.
 template <class T>
 nb::object class_with_slots(nb::handle scope, const char* name, PyType_Slot* slots) {
   if (nb::handle existing = nb::type<T>(); existing.is_valid()) return nb::borrow(existing);
-  return nb::class_<T>(scope, name, "", nb::type_slots(slots));
+  nb::object type = nb::class_<T>(scope, name, "", nb::type_slots(slots), nb::is_final());
+  auto* type_object = reinterpret_cast<PyTypeObject*>(type.ptr());
+  type_object->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
+  PyType_Modified(type_object);
+  return type;
 }
 
 template <class T, PyMethodDef* (*Methods)()>
@@ -124,6 +131,9 @@ nb::object err_to_python(const OptionalError& err) {
 
 NB_MODULE(pyorvane, m) {
   using namespace orvane;
+  // The classes and the handles cached to them are shared by the whole process; a
+  // sub-interpreter would need classes of its own that die with it.
+  refuse_sub_interpreter("pyorvane");
   m.attr("__doc__") = "";
   create_internal_error_class();
 
@@ -143,6 +153,18 @@ NB_MODULE(pyorvane, m) {
       class_of<GetFloatRes, get_float_res_methods>(scope, "GetFloatRes"),
       class_of<GetStringRes, get_string_res_methods>(scope, "GetStringRes"),
       class_holding_object<GetMapRes, get_map_res_methods>(scope, "GetMapRes"));
+
+  // Kept for the life of the process: results cache their class handles, and an engine or
+  // context made before the module is imported again must stay usable with the new one.
+  // A second import finds the classes alive and reuses them.
+  static PyObject* const kept_classes = classes.inc_ref().ptr();
+  (void)kept_classes;
+  // At exit nanobind counts the instances still alive and calls them leaks. With a daemon
+  // thread still running, the interpreter never frees module globals, so an engine held in
+  // one is counted: users take that for a reference-counting fault. Instances are owned by
+  // Python objects alone (the repeated-init and call soak runs show flat memory), so the
+  // count tells nothing here.
+  nb::set_leak_warnings(false);
 
   static PyMethodDef functions[] = {
       fast_method<init_function>("init", "init($module, decisionmakers, filename)\n--\n\n"),

@@ -65,7 +65,7 @@ class Index:
 
 class BrokenIndex:
     def __index__(self):
-        raise RuntimeError("no index")
+        raise ValueError("no index")
 
 
 class AsFloat:
@@ -203,6 +203,50 @@ def test_make_ctx_leaves_no_python_error_behind():
                                    mismatch("build_number", "integer"),
                                    mismatch("other_fields", "hashmap")])
     assert int("5") == 5
+
+
+class Raises:
+    """A value whose conversion raises `error`, through every protocol make_ctx reads."""
+
+    def __init__(self, error):
+        self.error = error
+
+    def __index__(self):
+        raise self.error
+
+    def __float__(self):
+        raise self.error
+
+
+class CollidesWithUserId:
+    """A key equal in hash to "user_id" whose comparison raises."""
+
+    def __hash__(self):
+        return hash("user_id")
+
+    def __eq__(self, other):
+        raise KeyboardInterrupt
+
+
+@pytest.mark.parametrize("error", [KeyboardInterrupt(), SystemExit(3), MemoryError(),
+                                   RuntimeError("bug in __index__")],
+                         ids=lambda e: type(e).__name__)
+@pytest.mark.parametrize("make", [
+    lambda v: {"build_number": v},
+    lambda v: {"other_fields": {"seats": v}},
+], ids=["integer field", "other_fields value"])
+def test_make_ctx_lets_errors_that_are_not_about_the_value_through(make, error):
+    with pytest.raises(type(error)):
+        pyorvane.make_ctx(make(Raises(error)))
+    # Conversion failures proper still become messages, and nothing is left pending.
+    for failure in (TypeError("t"), ValueError("v"), OverflowError("o")):
+        assert pyorvane.make_ctx(make(Raises(failure))).err() is not None
+    assert int("5") == 5
+
+
+def test_make_ctx_lets_a_failing_key_comparison_through():
+    with pytest.raises(KeyboardInterrupt):
+        pyorvane.make_ctx({CollidesWithUserId(): 1})
 
 
 def test_other_fields_value_that_changes_the_dict_while_read():

@@ -1,8 +1,12 @@
 """The module's surface: its namespace, its classes and how arguments are bound."""
 
+import subprocess
+import sys
+
 import pytest
 
 import pyorvane
+from configs import EXAMPLE_CONFIG
 
 CLASS_METHODS = {
     "PyOrvane": ["err", "choose", "choose_all", "get_experiment", "get_bool", "get_int",
@@ -103,11 +107,61 @@ def test_methods_take_no_unexpected_arguments(instances, name):
     assert str(raised.value) == f"{name}.err() takes no arguments (1 given)"
 
 
-def test_subclass_of_a_class_cannot_be_constructed_either():
-    Sub = type("Sub", (type(pyorvane.make_ctx({})),), {})
-    with pytest.raises(TypeError) as raised:
-        Sub()
-    assert str(raised.value) == "No constructor defined"
+@pytest.mark.parametrize("name", CLASS_METHODS)
+def test_class_is_final_and_immutable(instances, name):
+    cls = type(instances[name])
+    with pytest.raises(TypeError):
+        type("Sub", (cls,), {})
+    for change in (lambda: setattr(cls, "err", None), lambda: setattr(cls, "extra", 1),
+                   lambda: delattr(cls, "err")):
+        with pytest.raises(TypeError):
+            change()
+
+
+SUBPROCESS_CASES = {
+    # A second import after the first module died must work and keep working to exit.
+    "second import": ("import gc, sys, pyorvane\n"
+                      "pyorvane.make_ctx({})\n"
+                      "del pyorvane\n"
+                      "del sys.modules['pyorvane']\n"
+                      "gc.collect()\n"
+                      "import pyorvane\n"
+                      "print(type(pyorvane.make_ctx({'user_id': 'u1'})).__name__)\n",
+                      "PyContext"),
+    # An engine held in a global while a daemon thread lives: exit says nothing.
+    "quiet exit": ("import threading, time, pyorvane\n"
+                   f"e = pyorvane.init('value', {str(EXAMPLE_CONFIG)!r})\n"
+                   "d = e.choose('search_ranking_v2', pyorvane.make_ctx({'user_id': 'u'}))\n"
+                   "def spin():\n"
+                   "    while True:\n"
+                   "        pyorvane.make_ctx({'user_id': 'u'})\n"
+                   "threading.Thread(target=spin, daemon=True).start()\n"
+                   "time.sleep(0.2)\n"
+                   "print('done')\n",
+                   "done"),
+}
+
+
+@pytest.mark.parametrize("case", SUBPROCESS_CASES)
+def test_process_runs_to_a_clean_exit(case):
+    code, printed = SUBPROCESS_CASES[case]
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert (run.returncode, run.stdout.strip(), run.stderr) == (0, printed, "")
+
+
+def test_sub_interpreter_import_is_refused():
+    pytest.importorskip("_testcapi")
+    code = ("import sys\n"
+            "try:\n"
+            "    import pyorvane\n"
+            "except ImportError as error:\n"
+            "    sys.stdout.write('refused: ' + str(error))\n")
+    run = subprocess.run([sys.executable, "-c",
+                          f"import _testcapi; _testcapi.run_in_subinterp({code!r})"],
+                         capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout == ("refused: pyorvane cannot be imported in a sub-interpreter; "
+                          "import it in the main interpreter")
 
 
 CTX = pyorvane.make_ctx({"user_id": "u1"})
