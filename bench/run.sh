@@ -44,6 +44,8 @@ done | tee "$work/load_rss.txt"
 .venv/bin/python bench/batch.py --dask --spark --json "$work/batch.json" | tee "$work/batch.txt"
 # In a service: reloading the 10,000-feature file under readers, and OpenFeature's cost.
 .venv/bin/python bench/service.py "$ORVANE_BENCH_CONFIG_10K" | tee "$work/service.txt"
+# Memory held by answers to huge request values, and the peaks of debug texts.
+.venv/bin/python bench/memory.py "$ORVANE_BENCH_CONFIG_10K" | tee "$work/memory.txt"
 
 {
   echo "# Benchmarks"
@@ -112,6 +114,12 @@ PY
   echo
   echo '```'
   cat "$work/service.txt"
+  echo '```'
+  echo
+  echo "## Huge request values and debug texts (bench/memory.py)"
+  echo
+  echo '```'
+  cat "$work/memory.txt"
   echo '```'
   echo
   echo "## C++ (Google Benchmark, mean of 3 repetitions)"

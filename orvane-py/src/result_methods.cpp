@@ -21,6 +21,13 @@ namespace {
 
 nb::object text(const std::string& value) { return str_to_python(value); }
 
+// A finished debug text, which may be many megabytes: its spare capacity goes before the
+// Python copy is made, so the peak stays near twice the text.
+nb::object long_text(std::string&& value) {
+  value.shrink_to_fit();
+  return str_to_python(value);
+}
+
 std::string err_debug(const OptionalError& err) { return error_debug_node(err).render(false); }
 
 // Py(0x7f...): the object's address in lower-case hexadecimal.
@@ -43,15 +50,18 @@ nb::object context_err(PyObject* self) { return err_to_python(payload<PyContext>
 
 nb::object context_inspect(PyObject* self) {
   const PyContext& ctx = payload<PyContext>(self);
-  return text("err: " + error_debug_node(ctx.err).render(true) + " \ncontext: " +
-              context_debug_pretty(ctx.context));
+  std::string out = "err: " + error_debug_node(ctx.err).render(true) + " \ncontext: ";
+  append_context_debug_pretty(out, ctx.context);
+  return long_text(std::move(out));
 }
 
 // PyDecision
 
 nb::object decision_inspect(PyObject* self) {
   const PyDecision& d = payload<PyDecision>(self);
-  return text("err: " + err_debug(d.err) + ", decision: " + decision_node(d.decision).render());
+  std::string out = "err: " + err_debug(d.err) + ", decision: ";
+  decision_node(d.decision).render_into(out);
+  return long_text(std::move(out));
 }
 
 nb::object decision_decision(PyObject* self) {
@@ -78,20 +88,42 @@ nb::object decision_err(PyObject* self) { return err_to_python(payload<PyDecisio
 
 nb::object all_inspect(PyObject* self) {
   const GetAllDecisionsRes& res = payload<GetAllDecisionsRes>(self);
-  std::optional<DebugNode> decisions;
-  if (res.decisions) {
-    std::vector<std::pair<DebugNode, DebugNode>> entries;
-    entries.reserve(res.decisions->size());
-    for (const auto& [name, result] : *res.decisions) {
-      PyDecision d = to_py_decision(result);
-      entries.emplace_back(DebugNode::string(name),
-                           DebugNode::record("PyDecision", {{"decision", decision_node(d.decision)},
-                                                            {"err", error_debug_node(d.err)}}));
-    }
-    decisions = DebugNode::map(std::move(entries));
+  // The layout of Some(map of PyDecision records), written one entry at a time: a tree of
+  // every entry first, then its rendering, then the Python copy would peak at many times
+  // the text for a thousand-feature answer.
+  std::string out = "err: " + err_debug(res.err) + ", decisions: ";
+  if (!res.decisions) {
+    out += "None";
+    return long_text(std::move(out));
   }
-  return text("err: " + err_debug(res.err) +
-              ", decisions: " + DebugNode::optional(std::move(decisions)).render());
+  auto entry = [](const std::string& name, const DecideResult& result) {
+    OptionalError err;
+    if (!result) err = engine_error(result.error());
+    return std::pair(
+        DebugNode::string(name),
+        DebugNode::record("PyDecision",
+                          {{"decision", result ? decision_node(*result) : decision_node(std::nullopt)},
+                           {"err", error_debug_node(err)}}));
+  };
+  // Measured first, entry by entry, so the text is written into room reserved once.
+  size_t size = out.size() + 8;
+  for (const auto& [name, result] : *res.decisions) {
+    auto [key, value] = entry(name, result);
+    size += key.rendered_size() + value.rendered_size() + 4;
+  }
+  out.reserve(size);
+  out += "Some({";
+  bool first = true;
+  for (const auto& [name, result] : *res.decisions) {
+    if (!first) out += ", ";
+    first = false;
+    auto [key, value] = entry(name, result);
+    key.render_into(out);
+    out += ": ";
+    value.render_into(out);
+  }
+  out += "})";
+  return long_text(std::move(out));
 }
 
 nb::object all_decisions(PyObject* self) {

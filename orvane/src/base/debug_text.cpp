@@ -1,16 +1,44 @@
 #include "base/debug_text.h"
 
+#include <string_view>
+
 #include "base/quote.h"
 
 namespace orvane {
 namespace {
 
-// Appends `text` with every line after the first indented by four more blanks, the way a
-// nested value is laid out inside a pretty record.
-void append_indented(std::string& out, const std::string& text) {
-  for (char c : text) {
-    out += c;
-    if (c == '\n') out += "    ";
+// Where a rendering goes: its counting form measures the text, so that the text can then
+// be written into room reserved once, with no regrowth of a long string.
+struct CountSink {
+  size_t size = 0;
+  void append(std::string_view text) { size += text.size(); }
+  void append(size_t n, char) { size += n; }
+};
+
+struct StringSink {
+  std::string& out;
+  void append(std::string_view text) { out.append(text); }
+  void append(size_t n, char c) { out.append(n, c); }
+};
+
+// A line break in the pretty layout, indented by four blanks per level.
+template <class Sink>
+void line_break(Sink& sink, size_t depth) {
+  sink.append("\n");
+  sink.append(4 * depth, ' ');
+}
+
+// Leaf texts are written as they stand; a line break inside one is indented like the
+// layout's own, as a nested value is laid out inside a pretty record.
+template <class Sink>
+void leaf_text(Sink& sink, std::string_view text, bool pretty, size_t depth) {
+  if (!pretty || depth == 0) return sink.append(text);
+  for (size_t at = 0;;) {
+    size_t next = text.find('\n', at);
+    if (next == std::string_view::npos) return sink.append(text.substr(at));
+    sink.append(text.substr(at, next - at));
+    line_break(sink, depth);
+    at = next + 1;
   }
 }
 
@@ -68,68 +96,71 @@ std::string DebugNode::render(bool pretty) const {
   return out;
 }
 
+size_t DebugNode::rendered_size(bool pretty) const {
+  CountSink count;
+  write(count, pretty, 0);
+  return count.size;
+}
+
 void DebugNode::render_into(std::string& out, bool pretty) const {
+  out.reserve(out.size() + rendered_size(pretty));
+  StringSink sink{out};
+  write(sink, pretty, 0);
+}
+
+template <class Sink>
+void DebugNode::write(Sink& sink, bool pretty, size_t depth) const {
   // Each kind is an opening text, a sequence of entries and a closing text; only the
   // separators differ between the one-line and the pretty layout.
-  auto sequence = [&](const char* open, const char* close, size_t count, auto&& entry) {
-    out += open;
-    if (count == 0) {
-      out += close;
-      return;
-    }
+  auto sequence = [&](std::string_view open, std::string_view close, size_t count,
+                      auto&& entry) {
+    sink.append(open);
+    if (count == 0) return sink.append(close);
     if (pretty) {
       for (size_t i = 0; i < count; ++i) {
-        std::string item;
-        entry(item, i);
-        out += "\n    ";
-        append_indented(out, item);
-        out += ',';
+        line_break(sink, depth + 1);
+        entry(i);
+        sink.append(",");
       }
-      out += '\n';
+      line_break(sink, depth);
     } else {
-      bool spaced = open[0] != '\0' && open[std::char_traits<char>::length(open) - 1] == '{' &&
-                    kind_ == Kind::Record;
-      if (spaced) out += ' ';
+      bool spaced = open == "{" && kind_ == Kind::Record;
+      if (spaced) sink.append(" ");
       for (size_t i = 0; i < count; ++i) {
-        if (i > 0) out += ", ";
-        entry(out, i);
+        if (i > 0) sink.append(", ");
+        entry(i);
       }
-      if (spaced) out += ' ';
+      if (spaced) sink.append(" ");
     }
-    out += close;
+    sink.append(close);
   };
 
   switch (kind_) {
     case Kind::Leaf:
-      out += text_;
-      return;
+      return leaf_text(sink, text_, pretty, depth);
     case Kind::Record:
-      out += text_;
+      sink.append(text_);
       if (fields_.empty()) return;
-      out += ' ';
-      sequence("{", "}", fields_.size(), [&](std::string& o, size_t i) {
-        o += fields_[i].first;
-        o += ": ";
-        fields_[i].second.render_into(o, pretty);
+      sink.append(" ");
+      return sequence("{", "}", fields_.size(), [&](size_t i) {
+        sink.append(fields_[i].first);
+        sink.append(": ");
+        fields_[i].second.write(sink, pretty, depth + 1);
       });
-      return;
     case Kind::Tuple:
-      out += text_;
+      sink.append(text_);
       if (items_.empty()) return;
-      sequence("(", ")", items_.size(),
-               [&](std::string& o, size_t i) { items_[i].render_into(o, pretty); });
-      return;
+      return sequence("(", ")", items_.size(),
+                      [&](size_t i) { items_[i].write(sink, pretty, depth + 1); });
     case Kind::List:
-      sequence("[", "]", items_.size(),
-               [&](std::string& o, size_t i) { items_[i].render_into(o, pretty); });
-      return;
+      return sequence("[", "]", items_.size(),
+                      [&](size_t i) { items_[i].write(sink, pretty, depth + 1); });
     case Kind::Map:
-      sequence("{", "}", entries_.size(), [&](std::string& o, size_t i) {
-        entries_[i].first.render_into(o, pretty);
-        o += ": ";
-        entries_[i].second.render_into(o, pretty);
+      return sequence("{", "}", entries_.size(), [&](size_t i) {
+        entries_[i].first.write(sink, pretty, depth + 1);
+        sink.append(": ");
+        entries_[i].second.write(sink, pretty, depth + 1);
       });
-      return;
   }
 }
 

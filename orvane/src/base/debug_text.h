@@ -29,9 +29,14 @@ class DebugNode {
   static DebugNode optional(std::optional<DebugNode> value);
 
   std::string render(bool pretty = false) const;
+  // Appends the rendering to `out`, so a long text can be written piece by piece.
+  void render_into(std::string& out, bool pretty = false) const;
+  // The length of the rendering, to reserve room for a text written piece by piece.
+  size_t rendered_size(bool pretty = false) const;
 
  private:
-  void render_into(std::string& out, bool pretty) const;
+  template <class Sink>
+  void write(Sink& sink, bool pretty, size_t depth) const;
 
   Kind kind_ = Kind::Leaf;
   std::string text_;  // leaf text, or the record / tuple name

@@ -112,6 +112,8 @@ std::string quoted_text(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 2);
   append_quoted(out, text);
+  // Escapes may have doubled the room; a long text does not keep that for its lifetime.
+  if (out.capacity() - out.size() > std::max<size_t>(4096, out.size() / 4)) out.shrink_to_fit();
   return out;
 }
 

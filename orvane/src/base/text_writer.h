@@ -20,6 +20,8 @@ class TextWriter {
  public:
   // The longest decimal form of a 64-bit number.
   static constexpr size_t kNumberRoom = 20;
+  // Unused capacity a finished text may keep.
+  static constexpr size_t kKeptSpare = 4096;
 
   // Writes after what `out` already holds, with room for `expected` bytes to begin with.
   TextWriter(std::string& out, size_t expected) : out_(out) {
@@ -29,8 +31,14 @@ class TextWriter {
   }
   TextWriter(const TextWriter&) = delete;
   TextWriter& operator=(const TextWriter&) = delete;
-  // Leaves `out` holding exactly what was written.
-  ~TextWriter() { out_.resize(size()); }
+  // Leaves `out` holding exactly what was written. Room is asked for the worst case (a JSON
+  // string may escape to six times its size), so a text built from a long request value
+  // would otherwise keep several times its length for as long as it lives; a tail that
+  // large is handed back. Ordinary texts keep their few spare bytes and are not copied.
+  ~TextWriter() {
+    out_.resize(size());
+    if (out_.capacity() - out_.size() > std::max(kKeptSpare, out_.size() / 4)) out_.shrink_to_fit();
+  }
 
   // Bytes in `out` so far, counting what it held before.
   size_t size() const { return static_cast<size_t>(at_ - out_.data()); }

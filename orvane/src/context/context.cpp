@@ -133,4 +133,8 @@ std::string context_debug_pretty(const Context& ctx) {
   return context_debug_node(ctx).render(true);
 }
 
+void append_context_debug_pretty(std::string& out, const Context& ctx) {
+  context_debug_node(ctx).render_into(out, true);
+}
+
 }  // namespace orvane

@@ -50,5 +50,7 @@ void append_identifier_text(std::string& out, const FieldView& value);
 std::string context_debug(const Context& ctx);
 // The same with one field per line, for inspect().
 std::string context_debug_pretty(const Context& ctx);
+// Appends that multi-line form to `out`, for texts built piece by piece.
+void append_context_debug_pretty(std::string& out, const Context& ctx);
 
 }  // namespace orvane
