@@ -20,4 +20,5 @@ NB_MODULE(_native, m) {
   orvane::register_batch(m);
   orvane::register_explain(m);
   orvane::register_lint(m);
+  orvane::register_preview(m);
 }

@@ -27,4 +27,8 @@ void register_explain(nanobind::module_& m);
 // lint.cpp.
 void register_lint(nanobind::module_& m);
 
+// preview_ranges(engine, feature_name), preview_generated(engine, feature_name, ctx,
+// first, last), preview_lines(engine, feature_name, ctx, text): preview.cpp.
+void register_preview(nanobind::module_& m);
+
 }  // namespace orvane
