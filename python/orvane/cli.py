@@ -14,7 +14,8 @@ from collections.abc import Sequence
 from orvane import __version__
 
 # Modules of the subcommands, in the order `orvane --help` lists them.
-COMMANDS: tuple[str, ...] = ("orvane.cli_check", "orvane.cli_diff", "orvane.cli_assign")
+COMMANDS: tuple[str, ...] = ("orvane.cli_check", "orvane.cli_explain", "orvane.cli_preview",
+                             "orvane.cli_diff", "orvane.cli_assign")
 
 
 def build_parser() -> argparse.ArgumentParser:

@@ -18,7 +18,7 @@ import threading
 import time
 import weakref
 from collections.abc import Callable, Mapping
-from typing import Any, Union, cast
+from typing import Any, Union
 
 import pyorvane
 
@@ -74,15 +74,10 @@ def _checker(check: object) -> Callable[..., Any] | None:
     if check is False or check is None:
         return None
     if check is True:
-        import orvane
+        # Imported here, since check loads files through this module.
+        from .check import check as check_file
 
-        found = getattr(orvane, "check", None)
-        if found is not None and not callable(found):  # the module rather than the function
-            found = getattr(found, "check", None)
-        if found is None:
-            raise RuntimeError("check=True needs orvane.check, which this installation does not "
-                               "have; pass a function check(path, stages=...) instead")
-        return cast("Callable[..., Any]", found)
+        return check_file
     if callable(check):
         return check
     raise TypeError(f"argument 'check': expected a bool or a function, not {type(check).__name__}")

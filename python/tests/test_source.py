@@ -228,10 +228,28 @@ def test_check_refuses_a_configuration_with_errors(tmp_path):
         orvane.EngineSource(path, STAGES, check=check)
 
 
-def test_check_true_needs_orvane_check(tmp_path, monkeypatch):
-    monkeypatch.delattr(orvane, "check", raising=False)
-    with pytest.raises(RuntimeError, match="check=True needs orvane.check"):
-        orvane.EngineSource(lambda: A, STAGES, check=True)
+def split_config(second_start):
+    variants = [{"name": "control_1", "range_start": 0.0, "range_end": 0.5},
+                {"name": "treatment", "range_start": second_start, "range_end": 1.0}]
+    return json.dumps({"split": {"id": 2, "name": "split", "enabled": True, "version": "1",
+                                 "owner": "o", "type": "range_variant",
+                                 "experiment": {"experiment_version": 1, "bucket_val": "user_id",
+                                                "variants": variants}}}).encode()
+
+
+def test_check_true_runs_orvane_check(tmp_path):
+    path = tmp_path / "config.json"
+    path.write_bytes(split_config(0.5))
+    source = orvane.EngineSource(path, STAGES, check=True)
+    first = source.engine
+    # Overlapping ranges load, but hand the shared buckets to the first variant.
+    replace_by_rename(path, split_config(0.4))
+    assert source.refresh() is False and source.engine is first
+    assert source.last_error.startswith(f"orvane.check found 1 error: {path}: ranges-overlap: ")
+    replace_by_rename(path, split_config(0.5).replace(b'"version": "1"', b'"version": "2"'))
+    assert source.refresh() is True and source.last_error is None
+    with pytest.raises(orvane.LoadError, match="^orvane.check found 1 error: "):
+        orvane.EngineSource(lambda: split_config(0.4), STAGES, check=True)
 
 
 def reload_under_readers(path, reloads, readers=4):
