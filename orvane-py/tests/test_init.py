@@ -1,7 +1,10 @@
 """init(): load failures never raise; an engine that failed to load answers every method
 with OrvaneNotFound and the method's default value."""
 
+import os
 import re
+import subprocess
+import sys
 
 import pytest
 
@@ -101,3 +104,80 @@ def test_unloaded_engine_decision_readers(unloaded_engine):
     assert result.decision_dict() == {}
     assert result.value_dict() == {}
     assert result.events() == []
+
+
+LIMIT = 1 << 30
+FAILED = "Orvane initialization failed: Json error: "
+
+
+@pytest.fixture
+def stream_of(tmp_path):
+    """The path of a FIFO that a `sh` command fills; the writer is killed afterwards."""
+    writers = []
+
+    def make(command):
+        fifo = tmp_path / f"fifo{len(writers)}"
+        os.mkfifo(fifo)
+        writers.append(subprocess.Popen(["sh", "-c", f"({command}) > {fifo}"],
+                                        stderr=subprocess.DEVNULL))
+        return str(fifo)
+
+    yield make
+    for writer in writers:
+        writer.kill()
+        writer.wait()
+
+
+@pytest.mark.parametrize("command, same_as", [
+    ("cat /dev/zero", b"\0" * 64),
+    ("yes", b"y\ny\n"),
+    ("printf '{\"a\": 1'; cat /dev/zero", b'{"a": 1\0\0'),
+], ids=["zeros", "endless text", "NUL after a start"])
+def test_endless_stream_fails_as_its_first_bytes_do(stream_of, tmp_path, command, same_as):
+    # Reading stops where the document can no longer be valid, with the same error as a
+    # regular file holding those bytes.
+    regular = tmp_path / "regular.json"
+    regular.write_bytes(same_as)
+    expected = pyorvane.init("value", str(regular)).err()
+    assert expected is not None
+    assert pyorvane.init("value", stream_of(command)).err() == expected
+
+
+def test_file_over_the_size_limit_fails_before_reading(tmp_path):
+    huge = tmp_path / "huge.json"
+    with open(huge, "wb") as f:
+        f.truncate(3 * LIMIT)  # sparse: no disk, and reading it would take 3 GiB
+    assert pyorvane.init("value", str(huge)).err() == (
+        f'{FAILED}"configuration is larger than the limit of {LIMIT} bytes '
+        f'(the file holds {3 * LIMIT} bytes)".')
+
+
+def _run(code):
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                          timeout=60)
+
+
+def test_running_out_of_memory_while_reading_is_a_load_error(tmp_path):
+    big = tmp_path / "big.json"
+    with open(big, "wb") as f:
+        f.truncate(900 << 20)
+    run = _run("import resource\n"
+               "resource.setrlimit(resource.RLIMIT_AS, (600 << 20, 600 << 20))\n"
+               "import pyorvane\n"
+               f"print(pyorvane.init('value', {str(big)!r}).err())\n")
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.strip() == f'{FAILED}"Cannot allocate memory (os error 12)".'
+
+
+def test_signal_while_open_waits_on_a_fifo(tmp_path, write_config):
+    config = write_config({"f": experiment("f")})
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    # The alarm interrupts open() before the writer arrives; the load goes on.
+    run = _run("import signal, subprocess, pyorvane\n"
+               "hits = []\n"
+               "signal.signal(signal.SIGALRM, lambda *a: hits.append(1))\n"
+               "signal.setitimer(signal.ITIMER_REAL, 0.1)\n"
+               f"subprocess.Popen(['sh', '-c', 'sleep 0.5; cat {config} > {fifo}'])\n"
+               f"print(pyorvane.init('value', {str(fifo)!r}).err(), hits)\n")
+    assert (run.returncode, run.stdout.strip()) == (0, "None [1]"), run.stderr

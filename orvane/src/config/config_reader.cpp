@@ -1,6 +1,5 @@
 #include "config/config_reader.h"
 
-#include <cstring>
 #include <exception>
 #include <string>
 
@@ -20,10 +19,6 @@ using config_detail::is_blank;
 
 JsonError at(std::string message, TextPosition position) {
   return JsonError{std::move(message), position.line, position.column};
-}
-
-JsonError os_error(int number) {
-  return JsonError{std::string(std::strerror(number)) + " (os error " + std::to_string(number) + ")", 0, 0};
 }
 
 // Messages that come from a whole record are placed where the reader stands after looking
@@ -50,7 +45,7 @@ Result<ExperimentConfig, JsonError> read_from(CountingInput& input) {
   } catch (...) {
     return Unexpected{JsonError{"unknown failure while reading the configuration", 0, 0}};
   }
-  if (input.read_errno() != 0) return Unexpected{os_error(input.read_errno())};
+  if (!input.read_error().empty()) return Unexpected{JsonError{input.read_error(), 0, 0}};
   // nlohmann skips a byte order mark; to a strict reader it is a byte that starts no value.
   if (input.first_byte_was(0xEF)) return Unexpected{JsonError{"expected value", 1, 1}};
   if (ok) {

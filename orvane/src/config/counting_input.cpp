@@ -7,6 +7,12 @@
 #include <cstring>
 #include <memory>
 #include <cerrno>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/os_error.h"
 
 namespace orvane::config_detail {
 
@@ -59,33 +65,91 @@ size_t Landmarks::tokens_since(size_t offset, TokenStart* out, size_t max) const
   return n;
 }
 
-// Reads the whole file up front; a read failure ends the text where it happened and is
-// kept in read_errno().
+namespace {
+
+// Bytes that begin no JSON value: when the first non-blank byte of a stream is one of them,
+// the document fails right there, whatever follows.
+bool begins_no_value(unsigned char byte) {
+  return std::string_view("{[\"-0123456789tfn").find(static_cast<char>(byte)) ==
+         std::string_view::npos;
+}
+
+std::string too_large(std::optional<uint64_t> file_size) {
+  std::string text = "configuration is larger than the limit of " +
+                     std::to_string(kMaxConfigBytes) + " bytes";
+  if (file_size) text += " (the file holds " + std::to_string(*file_size) + " bytes)";
+  return text;
+}
+
+}  // namespace
+
+// Reads the whole file up front; a failure ends the text where it happened and is kept in
+// read_error(). Running out of memory is such a failure, not an exception.
 CountingInput::CountingInput(int fd) {
-  // A regular file is read in one go (the extra byte lets that read see the end).
+  try {
+    read_all(fd);
+  } catch (const std::bad_alloc&) {
+    owned_.reset();
+    data_ = nullptr;
+    size_ = 0;
+    read_error_ = os_error_text(ENOMEM);
+  }
+}
+
+void CountingInput::read_all(int fd) {
+  // A regular file is read in one go (the extra byte lets that read see the end), after
+  // its size is checked against the limit.
   struct stat info {};
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
   size_t capacity = 1 << 16;
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    capacity = static_cast<size_t>(info.st_size) + 1;
+  if (regular && info.st_size > 0) {
+    const auto file_size = static_cast<uint64_t>(info.st_size);
+    if (file_size > kMaxConfigBytes) {
+      read_error_ = too_large(file_size);
+      return;
+    }
+    capacity = static_cast<size_t>(file_size) + 1;
   }
   // Not zero-filled first: every byte handed out is one read() wrote.
   owned_ = std::make_unique_for_overwrite<char[]>(capacity);
   size_t used = 0;
+  // A stream (a pipe, a device) may never end: reading stops as soon as what came shows the
+  // document cannot be valid, which is certain at a NUL byte (the parser takes it for the
+  // end) or at a first non-blank byte that begins no value.
+  size_t looked_at = 0;
+  bool first_seen = false;
+  auto cannot_be_valid = [&] {
+    for (; looked_at < used; ++looked_at) {
+      auto byte = static_cast<unsigned char>(owned_[looked_at]);
+      if (byte == 0) return true;
+      if (!first_seen && !is_blank(byte)) {
+        first_seen = true;
+        if (begins_no_value(byte)) return true;
+      }
+    }
+    return false;
+  };
   for (;;) {
     if (used == capacity) {
-      auto larger = std::make_unique_for_overwrite<char[]>(2 * capacity);
+      if (used > kMaxConfigBytes) {
+        read_error_ = too_large(regular ? std::optional<uint64_t>(used) : std::nullopt);
+        break;
+      }
+      const size_t larger_capacity = std::min(2 * capacity, kMaxConfigBytes + 1);
+      auto larger = std::make_unique_for_overwrite<char[]>(larger_capacity);
       std::memcpy(larger.get(), owned_.get(), used);
       owned_ = std::move(larger);
-      capacity *= 2;
+      capacity = larger_capacity;
     }
     ssize_t got = ::read(fd, owned_.get() + used, capacity - used);
     if (got > 0) {
       used += static_cast<size_t>(got);
+      if (!regular && cannot_be_valid()) break;
       continue;
     }
     if (got == 0) break;
     if (errno == EINTR) continue;
-    read_errno_ = errno;
+    read_error_ = os_error_text(errno);
     break;
   }
   data_ = owned_.get();

@@ -101,10 +101,15 @@ class Landmarks {
   size_t token_count_ = 0;
 };
 
+// The largest configuration read: far above any real one, low enough that a wrong path
+// (a device, an endless pipe, a huge file) cannot take all the memory there is.
+inline constexpr size_t kMaxConfigBytes = size_t{1} << 30;
+
 class CountingInput {
  public:
   static constexpr int kEnd = -1;
 
+  // Reads everything `fd` holds, up to kMaxConfigBytes.
   explicit CountingInput(int fd);
   explicit CountingInput(std::string_view text) : data_(text.data()), size_(text.size()) {}
   CountingInput(const CountingInput&) = delete;
@@ -139,7 +144,9 @@ class CountingInput {
 
   size_t consumed() const { return pos_; }
   bool at_end() const { return ended_; }
-  int read_errno() const { return read_errno_; }
+  // Why reading the file stopped early (an OS error, no memory, a file over the size
+  // limit); empty when it was read whole.
+  const std::string& read_error() const { return read_error_; }
   unsigned char last_byte() const { return pos_ > 0 ? static_cast<unsigned char>(data_[pos_ - 1]) : 0; }
   bool first_byte_was(unsigned char byte) const {
     return pos_ > 0 && static_cast<unsigned char>(data_[0]) == byte;
@@ -162,12 +169,14 @@ class CountingInput {
   TextPosition position_of(size_t offset) const { return landmarks().position_of(offset); }
 
  private:
+  void read_all(int fd);
+
   std::unique_ptr<char[]> owned_;  // the file's bytes; empty for an in-memory text
   const char* data_ = nullptr;
   size_t size_ = 0;
   size_t pos_ = 0;
   bool ended_ = false;
-  int read_errno_ = 0;
+  std::string read_error_;
   // While a skipped value is read, its strings are followed for peek().
   bool skipping_ = false;
   StringTracker skipped_strings_;

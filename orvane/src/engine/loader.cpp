@@ -67,7 +67,12 @@ Result<Orvane, OrvaneInitError> init_orvane(std::string_view decisionmakers,
     return OrvaneInitError{IoError{"file name contained an unexpected NUL byte"}};
   }
   std::string path_text(path);
-  FileDescriptor file(::open(path_text.c_str(), O_RDONLY | O_CLOEXEC));
+  // A signal arriving while open blocks (on a FIFO, say) is no reason to fail the load.
+  int fd = -1;
+  do {
+    fd = ::open(path_text.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  FileDescriptor file(fd);
   if (file.get() < 0) return OrvaneInitError{io_error_from_errno(errno)};
 
   Result<ExperimentConfig, JsonError> config = read_experiment_config_fd(file.get());

@@ -1,17 +1,14 @@
 #include "model/init_error.h"
 
+#include "base/os_error.h"
+
 #include <cstring>
 
 #include "base/quote.h"
 
 namespace orvane {
 
-IoError io_error_from_errno(int code) {
-  char buffer[256];
-  // The GNU strerror_r may return a static string instead of filling the buffer.
-  const char* description = strerror_r(code, buffer, sizeof buffer);
-  return IoError{std::string(description) + " (os error " + std::to_string(code) + ")"};
-}
+IoError io_error_from_errno(int code) { return IoError{os_error_text(code)}; }
 
 std::string OrvaneInitError::display() const {
   struct Display {
