@@ -1,6 +1,7 @@
 #include "engine/loader.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -99,6 +100,59 @@ TEST_F(LoaderTest, StageNamesSplitAtAnyUnicodeWhiteSpace) {
   }
   // A zero-width space is not white space: it stays part of the name.
   EXPECT_FALSE(init_orvane("value\xe2\x80\x8blocale", good).has_value());
+}
+
+// A text in memory loads as a regular file with its bytes: the same engine or the same
+// error text, down to bytes a stream would stop at (NUL) and a byte order mark.
+TEST_F(LoaderTest, TextInMemoryLoadsAsTheFileWithItsBytes) {
+  struct Case {
+    const char* name;
+    std::string stages;
+    std::string text;
+  };
+  const Case kCases[] = {
+      {"one feature", "value", kOneFeature},
+      {"empty input", "value", ""},
+      {"blanks only", "value", " \n\t"},
+      {"syntax error", "value", "{\"k\": [}"},
+      {"nul inside", "value", std::string("{\"k\": \0 1}", 10)},
+      {"nul after the document", "value", std::string("{}\0{", 4)},
+      {"byte order mark", "value", "\xEF\xBB\xBF{}"},
+      {"invalid UTF-8", "value", "{\"\xff\": 1}"},
+      {"trailing characters", "value", "{} x"},
+      {"missing member", "value", R"({"k": {"id": 1}})"},
+      {"unknown stage after a good document", "nonsense", kOneFeature},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Result<Orvane, OrvaneInitError> from_file = init_orvane(c.stages, write("doc.json", c.text));
+    Result<Orvane, OrvaneInitError> from_text = init_orvane_text(c.stages, c.text);
+    EXPECT_EQ(error_text(from_text), error_text(from_file));
+    if (from_file && from_text) {
+      EXPECT_EQ(from_text->features().size(), from_file->features().size());
+    }
+  }
+  Result<Orvane, OrvaneInitError> one = init_orvane_text("value", kOneFeature);
+  ASSERT_TRUE(one.has_value());
+  Context ctx;
+  Result<int64_t, OrvaneError> value = get_int(*one, "f", ctx);
+  ASSERT_TRUE(value.has_value());
+  EXPECT_EQ(*value, 5);
+}
+
+// A text over the limit fails from its size alone. Its bytes are mapped without read
+// access, so looking at any of them would end the test with a fault.
+TEST_F(LoaderTest, TextOverTheSizeLimitFailsBeforeAnyByteIsRead) {
+  const size_t size = (size_t{1} << 30) + 1;
+  void* block = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                       -1, 0);
+  ASSERT_NE(block, MAP_FAILED);
+  Result<Orvane, OrvaneInitError> loaded =
+      init_orvane_text("value", std::string_view(static_cast<const char*>(block), size));
+  ::munmap(block, size);
+  EXPECT_EQ(error_text(loaded),
+            "Json error: \"configuration is larger than the limit of 1073741824 bytes "
+            "(the file holds 1073741825 bytes)\"");
 }
 
 TEST_F(LoaderTest, EmptyDocumentLoadsWithoutFeatures) {

@@ -1,7 +1,8 @@
 #pragma once
-// Reads a whole experiment configuration document from a byte stream. The stream is read
-// sequentially through a fixed 8192-byte buffer; the text is never held whole. Every error
-// names where it was detected, as "<message> at line L column C".
+// Reads a whole experiment configuration document. The text is held whole in memory (a
+// file is read in full first, at most 1 GiB) and parsed in one pass. Every error names
+// where it was detected, as "<message> at line L column C"; a failure to read the file has
+// no position.
 
 #include <cstddef>
 #include <cstdio>
@@ -29,7 +30,8 @@ struct JsonError {
 // directory) is a JsonError carrying the OS message "<description> (os error N)".
 Result<ExperimentConfig, JsonError> read_experiment_config_fd(int fd);
 
-// Reads from an in-memory text (tests, fuzzing). Same rules and messages.
+// Reads from a text already in memory. Same rules, limit and messages as a regular file
+// holding these bytes.
 Result<ExperimentConfig, JsonError> read_experiment_config(std::string_view text);
 
 }  // namespace orvane

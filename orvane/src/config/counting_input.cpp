@@ -96,6 +96,17 @@ CountingInput::CountingInput(int fd) {
   }
 }
 
+// A text in memory is what a regular file with its bytes would be once read, and a text
+// over the limit fails as that file would, before any of it is looked at.
+CountingInput::CountingInput(std::string_view text) {
+  if (text.size() > kMaxConfigBytes) {
+    read_error_ = too_large(text.size());
+    return;
+  }
+  data_ = text.data();
+  size_ = text.size();
+}
+
 void CountingInput::read_all(int fd) {
   // A regular file is read in one go (the extra byte lets that read see the end), after
   // its size is checked against the limit.

@@ -111,7 +111,8 @@ class CountingInput {
 
   // Reads everything `fd` holds, up to kMaxConfigBytes.
   explicit CountingInput(int fd);
-  explicit CountingInput(std::string_view text) : data_(text.data()), size_(text.size()) {}
+  // Takes a text already in memory, under the same size limit as a file.
+  explicit CountingInput(std::string_view text);
   CountingInput(const CountingInput&) = delete;
   CountingInput& operator=(const CountingInput&) = delete;
 

@@ -59,6 +59,22 @@ Result<Orvane, OrvaneInitError> init(std::string_view decisionmakers, FeatureLis
   return Orvane(std::move(features), std::move(chain));
 }
 
+namespace {
+
+// Compiles what was read, then resolves the stage names.
+Result<Orvane, OrvaneInitError> build(std::string_view decisionmakers,
+                                      Result<ExperimentConfig, JsonError> config) {
+  if (!config) return OrvaneInitError{std::move(config).error()};
+
+  Result<FeatureList, OrvaneInitError> features =
+      experiment_config_to_features(std::move(config).value());
+  if (!features) return std::move(features).error();
+
+  return init(decisionmakers, std::move(features).value());
+}
+
+}  // namespace
+
 Result<Orvane, OrvaneInitError> init_orvane(std::string_view decisionmakers,
                                             std::string_view path) {
   // A path cannot carry a NUL byte to the OS; report it as the open failure it is rather
@@ -75,14 +91,12 @@ Result<Orvane, OrvaneInitError> init_orvane(std::string_view decisionmakers,
   FileDescriptor file(fd);
   if (file.get() < 0) return OrvaneInitError{io_error_from_errno(errno)};
 
-  Result<ExperimentConfig, JsonError> config = read_experiment_config_fd(file.get());
-  if (!config) return OrvaneInitError{std::move(config).error()};
+  return build(decisionmakers, read_experiment_config_fd(file.get()));
+}
 
-  Result<FeatureList, OrvaneInitError> features =
-      experiment_config_to_features(std::move(config).value());
-  if (!features) return std::move(features).error();
-
-  return init(decisionmakers, std::move(features).value());
+Result<Orvane, OrvaneInitError> init_orvane_text(std::string_view decisionmakers,
+                                                 std::string_view text) {
+  return build(decisionmakers, read_experiment_config(text));
 }
 
 }  // namespace orvane
