@@ -10,6 +10,7 @@
 
 #include "arguments.h"
 #include "classes.h"
+#include "config/counting_input.h"
 #include "engine/loader.h"
 #include "registry.h"
 
@@ -51,6 +52,24 @@ void register_load(nb::module_& m) {
         return engine_object(std::move(loaded));
       },
       nb::arg("stages"), nb::arg("path"));
+
+  // The same from bytes in memory, with the texts a file of those bytes gives. A bytes
+  // object cannot change, and the call holds it, so its buffer is read unlocked in place.
+  m.def(
+      "load_bytes",
+      [](nb::handle stages_arg, nb::bytes data) {
+        std::string_view stages = str_argument(stages_arg.ptr(), "stages");
+        std::string_view text(data.c_str(), data.size());
+        Result<Orvane, OrvaneInitError> loaded = [&] {
+          nb::gil_scoped_release unlocked;
+          return init_orvane_text(stages, text);
+        }();
+        return engine_object(std::move(loaded));
+      },
+      nb::arg("stages"), nb::arg("data"));
+
+  // The largest configuration a load takes, in bytes.
+  m.attr("MAX_CONFIG_BYTES") = config_detail::kMaxConfigBytes;
 }
 
 }  // namespace orvane

@@ -60,14 +60,7 @@ def load(stages: str, data: Data) -> pyorvane.PyOrvane:
     The load runs without the interpreter lock, so other threads go on meanwhile."""
     if not isinstance(stages, str):
         raise TypeError(f"argument 'stages': expected str, not {type(stages).__name__}")
-    payload = _as_bytes(data, "data")
-    # Until the loader reads from memory, the bytes go through a private file; the texts
-    # are the same, since load errors name positions, never the file.
-    with tempfile.TemporaryDirectory(prefix="orvane-load-") as scratch:
-        path = os.path.join(scratch, "configuration.json")
-        with open(path, "wb") as out:
-            out.write(payload)
-        return _native.load_file(stages, path)
+    return _native.load_bytes(stages, _as_bytes(data, "data"))
 
 
 def _checker(check: object) -> Callable[..., Any] | None:
@@ -217,8 +210,9 @@ class EngineSource:
         assert path is not None
         try:
             st = os.stat(path)
-            if not stat.S_ISREG(st.st_mode):
-                # Pipes and devices are left to the loader, which bounds what it reads.
+            if not stat.S_ISREG(st.st_mode) or st.st_size > _native.MAX_CONFIG_BYTES:
+                # Pipes and devices, and files over the size limit, are left to the loader,
+                # which bounds what it reads and fails an oversized file before reading it.
                 return self._consider(None, _signature(st))
             with open(path, "rb") as f:
                 data = f.read()

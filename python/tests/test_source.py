@@ -48,6 +48,8 @@ LOAD_CASES = [
     ("trailing characters", STAGES, b"{} {}"),
     ("invalid UTF-8 in a string", STAGES, b'{"\xff": 1}'),
     ("unknown stage", "darkmode Targeting", b"{}"),
+    ("NUL byte inside", STAGES, b'{"flag": \x00 1}'),
+    ("byte order mark", STAGES, b"\xef\xbb\xbf{}"),
 ]
 
 
@@ -81,6 +83,16 @@ def test_first_load_failure_raises_load_error_with_the_init_text(tmp_path):
     assert str(raised.value) == pyorvane.init(STAGES, str(path)).err()
     with pytest.raises(orvane.LoadError, match='^Orvane initialization failed: Std io error: '):
         orvane.EngineSource(tmp_path / "missing.json", STAGES)
+
+
+def test_a_file_over_the_size_limit_is_refused_before_it_is_read(tmp_path):
+    path = tmp_path / "huge.json"
+    with open(path, "wb") as f:
+        f.truncate(3 * orvane.source._native.MAX_CONFIG_BYTES)  # sparse: reading it takes 3 GiB
+    with pytest.raises(orvane.LoadError) as raised:
+        orvane.EngineSource(str(path), STAGES)
+    assert str(raised.value) == pyorvane.init(STAGES, str(path)).err()
+    assert f"limit of {orvane.source._native.MAX_CONFIG_BYTES} bytes" in str(raised.value)
 
 
 def replace_by_rename(path, data):
