@@ -132,6 +132,17 @@ TEST(Check, EachCodeFiresAndStaysQuiet) {
       {"starts after it stops", R"({"a": {"start_ts": 1800000000000, "stop_ts": 1790000000000}})", "schedule@a"},
       {"stopped before now, in seconds", R"({"a": {"start_ts": 1700000000, "stop_ts": 1710000000}})", "schedule@a"},
       {"running", R"({"a": {"start_ts": 1700000000000, "stop_ts": 1790000000000}})", ""},
+      {"misspelt record member", R"({"a": {"enabeld": false}})", "unknown-member@a"},
+      {"misspelt targeting", R"({"a": {"experiment": {"targetting": {"EQ": {"field": "logged_in", "value": true}}}}})",
+       "unknown-member@a"},
+      {"misspelt variants", R"({"a": {"experiment": {"varients": []}}})", "unknown-member@a"},
+      {"variant member", variants(R"([{"name": "x", "range_start": 0, "range_end": 1, "weight": 2}])"),
+       "unknown-member@a"},
+      {"tree member", targeting(R"({"NOT": {"ALL": [{"EQ": {"field": "user_id", "value": "u", "vaule": "v"}}]}})"),
+       "unknown-member@a"},
+      {"override tree member", R"({"a": {"experiment": {"overrides": [{"treatment": {"GT": {"field": "build_number", "value": 3, "values": [4]}}}]}}})",
+       "unknown-member@a"},
+      {"members of a map value are the value's own", R"({"cfg": {"value": {"anything": 1}, "value_type": "Map"}})", ""},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -190,6 +201,42 @@ TEST(Check, ShippedExampleHasOnlyNotes) {
   ASSERT_TRUE(report.has_value());
   EXPECT_EQ(report->records, 17u);
   EXPECT_EQ(codes(*report), "ranges-gap@new_editor_rollout ranges-gap@dark_mode_rollout");
+}
+
+// Places are those of the member's name (its opening quote) or of an array element's first
+// byte, 1-based, as an editor shows them.
+TEST(Check, FindingsArePlacedAndSkippedMembersFound) {
+  const char* text =
+      "{\n"
+      "  \"a\": {\"id\": 1, \"name\": \"a\", \"enabled\": true, \"version\": \"1\",\n"
+      "    \"owner\": \"o\", \"type\": \"range_variant\", \"note\": \"x\",\n"
+      "    \"experiment\": {\"experiment_version\": 1, \"bucket_val\": \"user_id\",\n"
+      "      \"targetting\": {\"EQ\": {\"field\": \"logged_in\", \"value\": true}},\n"
+      "      \"variants\": [{\"name\": \"on\", \"range_start\": 0, \"range_end\": 0.6},\n"
+      "                   {\"name\": \"off\", \"range_start\": 0.5, \"range_end\": 1}]}},\n"
+      "  \"b\": {\"id\": 2, \"name\": \"b\", \"enabled\": true, \"version\": \"1\", \"owner\": \"o\",\n"
+      "    \"type\": \"dynamic_config\", \"value\": 1, \"value_type\": \"Integer\",\n"
+      "    \"experiment\": {\"experiment_version\": 1}},\n"
+      "  \"b\": {\"id\": 3, \"name\": \"b2\", \"enabled\": true, \"version\": \"1\", \"owner\": \"o\",\n"
+      "    \"type\": \"dynamic_config\", \"value\": 1, \"value_type\": \"Integer\",\n"
+      "    \"experiment\": {\"experiment_version\": 1}}\n"
+      "}\n";
+  Result<CheckReport, JsonError> report = check_config(text, CheckOptions{std::nullopt, kNow});
+  ASSERT_TRUE(report.has_value());
+  std::vector<std::string> placed;
+  for (const Finding& f : report->findings) {
+    placed.push_back(std::string(code_name(f.code)) + " " + std::string(severity_name(f.severity)) +
+                     " " + f.feature.value_or("-") + " " + std::to_string(f.line.value_or(0)) +
+                     ":" + std::to_string(f.column.value_or(0)) + " " + f.message);
+  }
+  EXPECT_EQ(placed, (std::vector<std::string>{
+                        "unknown-member warning a 3:44 `note` is no member of a record: it is skipped",
+                        "unknown-member error a 5:7 `targetting` is no member of experiment: it is skipped",
+                        "ranges-overlap error a 7:20 `off` [0.5, 1) overlaps `on` [0, 0.6)",
+                        "duplicate-key error b2 8:3 the key \"b\" is given again at line 11: the later "
+                        "record replaces this one",
+                    }));
+  EXPECT_EQ(report->findings[1].hint, "did you mean `targeting`? As written it is skipped, as if absent");
 }
 
 TEST(Check, UnreadableTextIsTheReadersError) {

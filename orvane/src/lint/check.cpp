@@ -1,9 +1,12 @@
 #include "lint/check.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <unordered_map>
 #include <utility>
 
 #include "lint/checks.h"
+#include "lint/raw_document.h"
 
 namespace orvane::lint {
 
@@ -49,9 +52,10 @@ Result<CheckReport, JsonError> check_config(std::string_view text, const CheckOp
   if (options.stages) check_stages(*options.stages, report.findings);
 
   const Records records(config);
+  const RawDocument raw(text);
   // Findings of each record are gathered together, so a report reads record by record.
   std::vector<std::vector<Finding>> by_record(config.size());
-  std::vector<Finding> relations;
+  std::vector<Finding> relations = raw.shape_findings();
   check_relations(records, relations);
   for (size_t i = 0; i < config.size(); ++i) {
     const auto& [key, record] = config[i];
@@ -70,6 +74,24 @@ Result<CheckReport, JsonError> check_config(std::string_view text, const CheckOp
   }
 
   for (std::vector<Finding>& findings : by_record) {
+    for (Finding& finding : findings) {
+      if (!finding.feature && finding.key) {
+        if (const Experiment* record = records.by_key(*finding.key)) finding.feature = record->name;
+      }
+      if (!finding.line) {
+        if (std::optional<TextPlace> place = raw.place(finding.path)) {
+          finding.line = place->line;
+          finding.column = place->column;
+        }
+      }
+    }
+    // A record's findings in the order of the file, those without a place last.
+    std::stable_sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) {
+      const auto where = [](const Finding& f) {
+        return std::make_pair(f.line.value_or(SIZE_MAX), f.column.value_or(SIZE_MAX));
+      };
+      return where(a) < where(b);
+    });
     for (Finding& finding : findings) report.findings.push_back(std::move(finding));
   }
   return report;
