@@ -64,9 +64,13 @@ def test_check_json(files, capsys):
 
 def test_check_text(files, capsys):
     cli.main(["check", files["error"]])
+    # The finding is placed at the first byte of the second variant, on the file's one line.
+    with open(files["error"], encoding="utf-8") as f:
+        column = f.read().index('{"name": "off"') + 1
+    place = f"{files['error']}:1:{column}"
     assert capsys.readouterr().out.splitlines() == [
-        f"{files['error']}  error  ranges-overlap  a: `off` [0.5, 1) overlaps `on` [0, 0.6)",
-        " " * (len(files["error"]) + 2 + 5 + 2 + 14 + 2)
+        f"{place}  error  ranges-overlap  a: `off` [0.5, 1) overlaps `on` [0, 0.6)",
+        " " * (len(place) + 2 + 5 + 2 + 14 + 2)
         + "hint: buckets 500-599 (10.0% of users) go to `on`, the first range that holds them",
         "",
         "1 error in 1 record. Not ready to ship.",

@@ -257,7 +257,8 @@ def test_check_true_runs_orvane_check(tmp_path):
     # Overlapping ranges load, but hand the shared buckets to the first variant.
     replace_by_rename(path, split_config(0.4))
     assert source.refresh() is False and source.engine is first
-    assert source.last_error.startswith(f"orvane.check found 1 error: {path}: ranges-overlap: ")
+    assert source.last_error.startswith(f"orvane.check found 1 error: {path}:1:")
+    assert ": ranges-overlap: `treatment` [0.4, 1) overlaps" in source.last_error
     replace_by_rename(path, split_config(0.5).replace(b'"version": "1"', b'"version": "2"'))
     assert source.refresh() is True and source.last_error is None
     with pytest.raises(orvane.LoadError, match="^orvane.check found 1 error: "):
