@@ -5,7 +5,7 @@
 #   bash bench/run.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh bench
 work=build/bench-data
 mkdir -p "$work"
 

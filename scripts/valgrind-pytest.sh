@@ -21,7 +21,7 @@ if ! command -v valgrind >/dev/null; then
   apt-get update -qq
   apt-get install -y -qq valgrind >/dev/null
 fi
-[ -x .venv/bin/python ] || bash scripts/install-deps.sh
+[ -x .venv/bin/python ] || bash scripts/install-deps.sh test
 .venv/bin/python -c 'import pytest' 2>/dev/null || .venv/bin/python -m pip install -q pytest
 
 work=build/valgrind
