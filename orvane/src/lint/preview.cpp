@@ -7,6 +7,7 @@
 #include "engine/internal.h"
 #include "events/serialized_events.h"
 #include "lint/buckets.h"
+#include "lint/field_types.h"
 #include "lint/identifiers.h"
 
 namespace orvane::lint {
@@ -158,23 +159,8 @@ std::string counted_message(std::string_view identifier, const std::string& mess
 }
 
 bool holds_integers(const ContextField& field) {
-  switch (field.kind()) {
-    case FixedField::BuildNumber:
-    case FixedField::CookieCreatedTimestamp:
-    case FixedField::LoidCreatedTimestamp: return true;
-    case FixedField::UserId:
-    case FixedField::DeviceId:
-    case FixedField::CanonicalUrl:
-    case FixedField::Locale:
-    case FixedField::CountryCode:
-    case FixedField::OriginService:
-    case FixedField::AppName:
-    case FixedField::OauthClientId:
-    case FixedField::UserIsEmployee:
-    case FixedField::LoggedIn:
-    case FixedField::Other: return false;
-  }
-  return false;  // unreachable: the switch covers every FixedField
+  const FieldKind kind = field_kind(field);
+  return kind == FieldKind::Int32 || kind == FieldKind::Int64;
 }
 
 template <class EachIdentifier>
