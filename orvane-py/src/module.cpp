@@ -3,6 +3,7 @@
 
 #include <nanobind/nanobind.h>
 
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -82,6 +83,11 @@ nb::object class_with_slots(nb::handle scope, const char* name, PyType_Slot* slo
   nb::object type = nb::class_<T>(scope, name, "", nb::type_slots(slots), nb::is_final());
   auto* type_object = reinterpret_cast<PyTypeObject*>(type.ptr());
   type_object->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
+  // nanobind names the type "builtins.Name". Python 3.12 and later show tp_name itself in
+  // the default repr of a builtins type ("<builtins.Name object at ...>"); every version
+  // shows "<Name object at ...>" when tp_name is the bare name, and __module__ stays
+  // "builtins" (kept in the type's dict).
+  if (const char* dot = std::strrchr(type_object->tp_name, '.')) type_object->tp_name = dot + 1;
   PyType_Modified(type_object);
   return type;
 }
