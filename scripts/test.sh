@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs everything and runs every test: the C++ core through CTest (once as built for
-# release, once under the sanitizers), each fuzz target briefly, and the Python module and
-# the documentation's code blocks through pytest. Fails when any test fails or when a runner
-# finds nothing to run.
+# release, once under the sanitizers), each fuzz target briefly, the Python module and
+# the documentation's code blocks through pytest, and then the packaging: a source
+# distribution turned into a repaired manylinux wheel and tested, on each Python 3.10-3.13
+# the machine has. Fails when any test fails or when a runner finds nothing to run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh test
@@ -32,4 +33,7 @@ if [ "$status" -eq 5 ]; then
   echo "pytest collected no tests" >&2
   exit 1
 fi
-exit "$status"
+[ "$status" -eq 0 ] || exit "$status"
+
+echo "== The source distribution and the manylinux wheel, on every Python from 3.10 to 3.13"
+bash scripts/test-pythons.sh
