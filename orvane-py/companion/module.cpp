@@ -21,4 +21,5 @@ NB_MODULE(_native, m) {
   orvane::register_explain(m);
   orvane::register_lint(m);
   orvane::register_preview(m);
+  orvane::register_report(m);
 }

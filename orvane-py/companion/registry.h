@@ -31,4 +31,7 @@ void register_lint(nanobind::module_& m);
 // first, last), preview_lines(engine, feature_name, ctx, text): preview.cpp.
 void register_preview(nanobind::module_& m);
 
+// report_features(engine): report.cpp.
+void register_report(nanobind::module_& m);
+
 }  // namespace orvane

@@ -15,10 +15,11 @@ from .events import event_documents, event_schema
 from .explain import Explanation, Step, bucket, explain
 from .exposure import ExposureLog, JsonLinesFile
 from .preview import ErrorCount, Preview, PreviewError, StopCount, VariantCount, preview
+from .report import report
 from .source import EngineSource, LoadError, load
 
 __all__ = ["CheckReport", "DiffError", "DiffReport", "EngineSource", "ErrorCount",
            "Explanation", "ExposureLog", "FeatureDiff", "Finding", "JsonLinesFile", "LoadError",
            "Preview", "PreviewError", "Step", "StopCount", "VariantCount", "__version__",
            "assign", "assign_all", "bucket", "check", "diff", "event_documents", "event_schema",
-           "explain", "load", "preview"]
+           "explain", "load", "preview", "report"]

@@ -15,13 +15,14 @@ from orvane import __version__
 
 # Modules of the subcommands, in the order `orvane --help` lists them.
 COMMANDS: tuple[str, ...] = ("orvane.cli_check", "orvane.cli_explain", "orvane.cli_preview",
-                             "orvane.cli_diff", "orvane.cli_assign")
+                             "orvane.cli_diff", "orvane.cli_assign",
+                             "orvane.cli_report")
 
 
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="orvane",
-        description="Check, explain and preview Orvane experiment configurations.",
+        description="Check, explain, preview and report on Orvane experiment configurations.",
     )
     parser.add_argument("--version", action="version", version=f"orvane {__version__}")
     subparsers = parser.add_subparsers(title="commands", metavar="COMMAND")

@@ -1,0 +1,330 @@
+"""orvane.report and `orvane report`: a valid, self-contained page whose bars are the
+engine's own split (checked against decisions), with every feature, finding and change."""
+
+import json
+import os
+import pathlib
+import shutil
+import struct
+import subprocess
+import zlib
+
+import pytest
+
+import orvane
+import pyorvane
+from companion_support import REPO_ROOT
+from docblocks import blocks, doc_pages
+from orvane import _native
+from orvane.cli import main
+
+html5lib = pytest.importorskip("html5lib")
+
+STAGES = "darkmode targeting overrides holdout mutex_group fractional_availability value"
+EXAMPLE = str(REPO_ROOT / "examples" / "experiments.json")
+NOW = 1780000000  # a moment inside the example's schedules
+NS = "{http://www.w3.org/1999/xhtml}"
+SVG = "{http://www.w3.org/2000/svg}"
+
+
+def parse(page):
+    """The page as an element tree; html5lib's strict mode raises on any parse error."""
+    return html5lib.HTMLParser(strict=True, namespaceHTMLElements=True).parse(page)
+
+
+def text_of(tree):
+    return "".join(tree.itertext())
+
+
+def bars(tree, role="feature"):
+    return {div.get("data-feature"): div for div in tree.iter(f"{NS}div")
+            if "bar" in div.get("class", "").split() and div.get("data-role") == role}
+
+
+def segments(bar):
+    """(first, stop, variant or None) of each rect of a bar, in drawing order."""
+    out = []
+    for rect in bar.iter(f"{SVG}rect"):
+        first, width = int(rect.get("x")), int(rect.get("width"))
+        out.append((first, first + width, rect.get("data-variant")))
+    return out
+
+
+def record(name, variants, id=7, **extra):
+    inner = {"experiment_version": 1, "bucket_val": "user_id",
+             "variants": [{"name": n, "range_start": s, "range_end": e} for n, s, e in variants]}
+    inner.update(extra.pop("inner", {}))
+    return {"id": id, "name": name, "enabled": True, "version": "1", "owner": "team",
+            "type": "range_variant", **extra, "experiment": inner}
+
+
+def docs_configurations():
+    found = []
+    for page in doc_pages():
+        for block in blocks(page):
+            if block.kind == "json" and "file" in block.attrs:
+                found.append(pytest.param(block.text, id=block.where))
+    return found
+
+
+@pytest.mark.parametrize("text", [pytest.param(None, id="example"), *docs_configurations()])
+def test_page_holds_every_feature_bar_and_finding(tmp_path, text):
+    path = EXAMPLE if text is None else str(tmp_path / "config.json")
+    if text is not None:
+        pathlib.Path(path).write_text(text, encoding="utf-8")
+    page = orvane.report(path, now=NOW)
+    tree = parse(page)
+    engine = pyorvane.init(STAGES, path)
+    names = _native.feature_names(engine)
+    assert names
+    shown = text_of(tree)
+    for name in names:
+        assert name in shown
+    drawn = bars(tree)
+    bucketed = [n for n in names if engine.get_experiment(n).val()["variant_set"]]
+    assert sorted(drawn) == sorted(bucketed)
+    for name in bucketed:
+        _, counts = _native.preview_ranges(engine, name)
+        covered = sum(counts[:-1])
+        spans = segments(drawn[name])
+        assert sum(stop - first for first, stop, v in spans if v is not None) == covered
+        assert int(drawn[name].get("data-covered")) == covered
+        # The segments tile the buckets 0-999 without overlap.
+        assert [s[0] for s in spans] == [0] + [s[1] for s in spans[:-1]]
+        assert spans[-1][1] == 1000
+    for finding in orvane.check(path, now=NOW).findings:
+        assert finding.message in shown and finding.code in shown
+    # Self-contained: no address outside the page is fetched.
+    for element in tree.iter():
+        for attr in ("src", "href"):
+            assert not element.get(attr, "#").startswith(("http:", "https:", "//")), element.tag
+
+
+def decided_by_bucket(path, feature):
+    """The variant the engine decides for a user of each bucket, found by deciding users
+    until every bucket has been seen."""
+    engine = pyorvane.init("fractional_availability", path)
+    seen = {}
+    i = 0
+    while len(seen) < 1000:
+        user = f"u{i}"
+        b = _native.bucket(engine, feature, user)
+        if b not in seen:
+            seen[b] = engine.choose(feature, pyorvane.make_ctx({"user_id": user})).decision()
+        i += 1
+    return seen
+
+
+SPLITS = [
+    ("halves", [("control", 0.0, 0.5), ("treatment", 0.5, 1.0)]),
+    ("overlap: first range wins", [("x", 0.0, 0.6), ("y", 0.3, 1.0)]),
+    ("gaps around a tenth", [("on", 0.45, 0.55)]),
+    ("ranges written as 0-1000", [("a", 0, 500), ("b", 500, 1000)]),
+    ("no variants", []),
+]
+
+
+@pytest.mark.parametrize("variants", [s[1] for s in SPLITS], ids=[s[0] for s in SPLITS])
+def test_bar_segments_are_the_engines_decisions(write_config, variants):
+    path = write_config({"k": record("f", variants)})
+    (bar,) = bars(parse(orvane.report(path, now=NOW))).values()
+    drawn = {}
+    for first, stop, variant in segments(bar):
+        drawn.update(dict.fromkeys(range(first, stop), variant))
+    assert drawn == decided_by_bucket(path, "f")
+
+
+HOSTILE = "<script>alert('x')</script>"
+
+
+def test_text_from_the_file_is_escaped(write_config):
+    doc = {"k": record(HOSTILE, [(HOSTILE, 0.0, 0.5), ('"><b>', 0.5, 0.6)],
+                       owner="&amp; <i>",
+                       inner={"targeting": {"EQ": {"field": "<img src=x>", "value": HOSTILE}},
+                              "overrides": [{"</li>": {"NE": {"field": "a", "value": "</ul>"}}}]}),
+           "d": {"id": 8, "name": "cfg<", "enabled": True, "version": "1", "owner": "o",
+                 "type": "dynamic_config", "value": {"<k>": HOSTILE}, "value_type": "Map",
+                 "experiment": {"experiment_version": 1}}}
+    page = orvane.report(write_config(doc), now=NOW)
+    tree = parse(page)
+    assert len(list(tree.iter(f"{NS}script"))) == 1  # the page's own filter
+    assert not list(tree.iter(f"{NS}img")) and not list(tree.iter(f"{NS}i"))
+    shown = text_of(tree)
+    for text in (HOSTILE, "&amp; <i>", "<img src=x>", '"><b>', "</li>", "</ul>", "cfg<", "<k>"):
+        assert text in shown
+    (bar,) = bars(tree).values()
+    assert bar.get("data-feature") == HOSTILE
+    assert [v for _, _, v in segments(bar)] == [HOSTILE, '"><b>', None]
+
+
+def write_pair(write_config, old, new):
+    return write_config(old, "old.json"), write_config(new, "new.json")
+
+
+CHANGES = [
+    ("widen into the gap", [("on", 0.0, 0.1)], [("on", 0.0, 0.5)], {}),
+    ("shift a boundary", [("c", 0.0, 0.5), ("t", 0.5, 1.0)], [("c", 0.0, 0.45), ("t", 0.45, 1.0)],
+     {}),
+    ("reseed", [("c", 0.0, 0.5), ("t", 0.5, 1.0)], [("c", 0.0, 0.5), ("t", 0.5, 1.0)],
+     {"shuffle_version": 3}),
+]
+
+
+@pytest.mark.parametrize("old, new, inner", [c[1:] for c in CHANGES], ids=[c[0] for c in CHANGES])
+def test_against_marks_the_buckets_that_change(write_config, old, new, inner):
+    old_path, new_path = write_pair(write_config, {"k": record("f", old)},
+                                    {"k": record("f", new, inner=inner)})
+    (change,) = orvane.diff(old_path, new_path).features
+    tree = parse(orvane.report(new_path, against=old_path, now=NOW))
+    section = next(s for s in tree.iter(f"{NS}section") if s.get("data-name") == "f")
+    moved, added = set(), set()
+    for rect in section.iter(f"{SVG}rect"):
+        span = range(int(rect.get("x")), int(rect.get("x")) + int(rect.get("width")))
+        {"moved": moved, "added": added}.get(rect.get("class"), set()).update(span)
+    assert moved == set(change.moved_buckets or ())
+    assert added == set(change.newly_assigned_buckets)
+    shown = text_of(section)
+    assert ("reseeded by shuffle_version" in shown) is change.reseeded
+    if not change.reseeded:
+        assert f"{len(moved) / 10:.1f}% of users change variant" in shown
+        assert set(bars(section, "before")) == {"f"}
+
+
+def test_against_lists_added_and_removed_features(write_config):
+    old_path, new_path = write_pair(
+        write_config, {"a": record("gone", [("on", 0.0, 0.3)])},
+        {"b": record("fresh", [("on", 0.0, 0.3)], id=9)})
+    tree = parse(orvane.report(new_path, against=old_path, now=NOW))
+    assert set(bars(tree, "removed")) == {"gone"}
+    badges = {s.get("data-name"): text_of(s) for s in tree.iter(f"{NS}section")
+              if s.get("data-name")}
+    assert "added" in badges["fresh"]
+
+
+def group_nesting(tree):
+    """{group: (parent group or None, [members drawn directly inside])}."""
+    out = {}
+
+    def walk(element, parent):
+        for child in element:
+            name = child.get("data-group")
+            if name is not None:
+                members = [text_of(m.find(f"{NS}a")) for m in child
+                           if "member" in m.get("class", "").split()]
+                out[name] = (parent, members)
+                walk(child, name)
+            else:
+                walk(child, parent)
+
+    walk(tree, None)
+    return out
+
+
+def test_groups_nest_members_and_show_their_own_split():
+    tree = parse(orvane.report(EXAMPLE, now=NOW))
+    nesting = group_nesting(tree)
+    assert nesting["checkout_mutex"] == (
+        None, ["checkout_button_color", "checkout_one_click", "checkout_express_pay"])
+    assert nesting["global_holdout"][0] is None
+    assert "search_ranking_v2" in nesting["global_holdout"][1]
+    assert {"global_holdout", "checkout_mutex"} <= set(bars(tree, "group"))
+
+
+def test_group_inside_a_group(write_config):
+    doc = {"hg": record("hg", [("holdout", 0.0, 0.05), ("control_1", 0.05, 0.1)], id=1),
+           "meg": record("meg", [("m1", 0.0, 0.5), ("m2", 0.5, 1.0)], id=2,
+                         parent_hg_name="hg"),
+           "m1": record("m1", [("on", 0.0, 1.0)], id=3, parent_meg_name="meg"),
+           "m2": record("m2", [("on", 0.0, 1.0)], id=4, parent_meg_name="meg")}
+    nesting = group_nesting(parse(orvane.report(write_config(doc), now=NOW)))
+    assert nesting == {"hg": (None, []), "meg": ("hg", ["m1", "m2"])}
+
+
+def test_a_file_that_does_not_load_still_gets_a_page(write_config):
+    path = write_config('{"k": {"id": 1}}')
+    tree = parse(orvane.report(path, now=NOW))
+    shown = text_of(tree)
+    assert "Does not load" in shown and pyorvane.init(STAGES, path).err() in shown
+    assert not bars(tree)
+
+
+@pytest.mark.parametrize(
+    "argv_tail, code, wrote",
+    [([], 0, True), (["--against", "{example}"], 0, True),
+     (["--against", "{missing}"], 1, False)],
+    ids=["plain", "against", "against a missing file"])
+def test_command(tmp_path, capsys, argv_tail, code, wrote):
+    out = tmp_path / "report.html"
+    tail = [a.format(example=EXAMPLE, missing=tmp_path / "nope.json") for a in argv_tail]
+    assert main(["report", EXAMPLE, "-o", str(out), "--now", str(NOW), *tail]) == code
+    assert out.exists() is wrote
+    if wrote:
+        assert out.read_text(encoding="utf-8") == orvane.report(
+            EXAMPLE, against=EXAMPLE if tail else None, now=NOW)
+    else:
+        assert "nope.json" in capsys.readouterr().err
+
+
+def png_pixels(data):
+    """(width, height, rows of RGB(A) tuples) of an 8-bit RGB or RGBA PNG."""
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    pos, chunks = 8, {}
+    while pos < len(data):
+        (length,), kind = struct.unpack(">I", data[pos:pos + 4]), data[pos + 4:pos + 8]
+        chunks.setdefault(kind, []).append(data[pos + 8:pos + 8 + length])
+        pos += 12 + length
+    width, height, depth, colour = struct.unpack(">IIBB", chunks[b"IHDR"][0][:10])
+    assert depth == 8 and colour in (2, 6)
+    channels = 3 if colour == 2 else 4
+    raw = zlib.decompress(b"".join(chunks[b"IDAT"]))
+    stride = width * channels
+    rows, prev = [], bytearray(stride)
+    for y in range(height):
+        start = y * (stride + 1)
+        kind, line = raw[start], bytearray(raw[start + 1:start + 1 + stride])
+        for i in range(stride):
+            left = line[i - channels] if i >= channels else 0
+            up, corner = prev[i], prev[i - channels] if i >= channels else 0
+            if kind == 1:
+                line[i] = (line[i] + left) & 255
+            elif kind == 2:
+                line[i] = (line[i] + up) & 255
+            elif kind == 3:
+                line[i] = (line[i] + (left + up) // 2) & 255
+            elif kind == 4:
+                p = left + up - corner
+                pa, pb, pc = abs(p - left), abs(p - up), abs(p - corner)
+                line[i] = (line[i] + (left if pa <= pb and pa <= pc else up if pb <= pc
+                                      else corner)) & 255
+        rows.append(line)
+        prev = line
+    return width, height, [[tuple(r[x:x + 3]) for x in range(0, stride, channels)] for r in rows]
+
+
+def chromium():
+    for name in ("chromium", "chromium-browser", "google-chrome"):
+        if shutil.which(name):
+            return shutil.which(name)
+    return None
+
+
+@pytest.mark.skipif(chromium() is None, reason="needs Debian's chromium (apt-get install chromium)")
+def test_example_renders_in_a_browser(tmp_path):
+    page = tmp_path / "report.html"
+    page.write_text(orvane.report(EXAMPLE, now=NOW), encoding="utf-8")
+    artifacts = pathlib.Path(os.environ.get("ORVANE_TEST_ARTIFACTS", tmp_path))
+    artifacts.mkdir(parents=True, exist_ok=True)
+    shot = artifacts / "report-example.png"
+    run = subprocess.run(
+        [chromium(), "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+         "--enable-logging=stderr", "--v=0", "--window-size=1200,1600",
+         f"--screenshot={shot}", page.as_uri()],
+        capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    console = [line for line in run.stderr.splitlines() if "CONSOLE" in line]
+    assert console == []
+    width, height, pixels = png_pixels(shot.read_bytes())
+    assert (width, height) == (1200, 1600)
+    # The first variant colour of the bars is on screen.
+    colours = {p for row in pixels for p in row}
+    assert (0x4E, 0x79, 0xA7) in colours
