@@ -24,6 +24,10 @@ bash scripts/fuzz.sh "${ORVANE_FUZZ_SECONDS:-30}"
 # Test-only: the event tests compile the shipped Thrift schema with the Thrift compiler.
 command -v thrift >/dev/null || { apt-get update -qq &&
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq thrift-compiler >/dev/null; }
+# Test-only: the report test renders a page in headless Chromium, and must not skip here.
+command -v chromium >/dev/null || { apt-get update -qq &&
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq chromium >/dev/null; }
+export ORVANE_REQUIRE_BROWSER=1 ORVANE_TEST_ARTIFACTS="$PWD/build/test-artifacts"
 
 echo "== Python module"
 .venv/bin/python -m pip install -q ".[test]"
