@@ -11,7 +11,7 @@ from collections.abc import Iterable, Mapping, Sequence
 from typing import Any
 
 from .check import CheckReport, Finding
-from .diff import FeatureDiff
+from .diff import DiffReport, FeatureDiff
 
 BUCKETS = 1000
 
@@ -337,3 +337,12 @@ def changes_block(change: FeatureDiff, old_form: Mapping[str, Any] | None, colou
         parts.append(bar(old_set, colours, "before", name, "before the edit"))
     strip = change.moved_buckets is not None and change.change == "changed"
     return "".join(parts), strip
+
+
+def diff_counts(changes: DiffReport) -> str:
+    """"2 changed (1 reseeded), 0 added, 0 removed"."""
+    counts = {kind: sum(1 for c in changes.features if c.change == kind)
+              for kind in ("changed", "added", "removed")}
+    reseeded = sum(1 for c in changes.features if c.reseeded)
+    return (f"{counts['changed']:,} changed" + (f" ({reseeded:,} reseeded)" if reseeded else "")
+            + f", {counts['added']:,} added, {counts['removed']:,} removed")

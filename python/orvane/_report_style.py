@@ -11,7 +11,7 @@ header, main, nav { max-width: 1100px; margin: 0 auto; padding: 0 20px; }
 header { padding-top: 20px; }
 h1 { font-size: 22px; margin: 0 0 4px; }
 h2 { font-size: 18px; margin: 28px 0 8px; }
-h3 { font-size: 16px; margin: 0; word-break: break-all; }
+h3 { font-size: 16px; margin: 0; overflow-wrap: anywhere; }
 code, pre, .mono { font-family: ui-monospace, "SFMono-Regular", Menlo, Consolas, monospace;
   font-size: 12.5px; }
 pre { background: var(--soft); padding: 8px; overflow-x: auto; margin: 4px 0; }
@@ -21,7 +21,7 @@ pre { background: var(--soft); padding: 8px; overflow-x: auto; margin: 4px 0; }
 .counts span { margin-right: 14px; }
 nav { margin-top: 12px; }
 nav ol { columns: 3 220px; padding-left: 20px; margin: 6px 0; }
-nav li { break-inside: avoid; word-break: break-all; }
+nav li { break-inside: avoid; overflow-wrap: anywhere; }
 #search { width: 100%; max-width: 420px; padding: 6px 8px; font: inherit;
   border: 1px solid var(--line); border-radius: 6px; }
 .feature { border: 1px solid var(--line); border-radius: 8px; padding: 12px 14px;
@@ -36,8 +36,9 @@ nav li { break-inside: avoid; word-break: break-all; }
 .badge.changed, .badge.reseeded { color: var(--moved); border-color: var(--moved); }
 .badge.added { color: var(--added); border-color: var(--added); }
 .badge.removed { color: var(--muted); }
-dl.facts { display: grid; grid-template-columns: max-content 1fr; gap: 2px 14px; margin: 6px 0; }
-dl.facts dt { color: var(--muted); } dl.facts dd { margin: 0; word-break: break-all; }
+dl.facts { display: grid; grid-template-columns: max-content 1fr max-content 1fr;
+  gap: 2px 14px; margin: 6px 0; }
+dl.facts dt { color: var(--muted); } dl.facts dd { margin: 0; overflow-wrap: anywhere; }
 .bar { position: relative; margin: 6px 0 2px; }
 .bar svg { display: block; width: 100%; height: 26px; border: 1px solid var(--line); }
 .bar .labels { position: absolute; left: 0; right: 0; top: 0; height: 28px; pointer-events: none; }
@@ -55,7 +56,7 @@ table.legend td.num { text-align: right; font-variant-numeric: tabular-nums; }
   vertical-align: middle; }
 ul.rules, ul.rules ul { list-style: none; margin: 2px 0; padding-left: 18px;
   border-left: 2px solid var(--line); }
-ul.rules li { margin: 1px 0; word-break: break-all; }
+ul.rules li { margin: 1px 0; overflow-wrap: anywhere; }
 .op { font-weight: 600; color: var(--info); }
 ol.overrides { margin: 4px 0; padding-left: 22px; }
 ul.findings { list-style: none; padding: 0; margin: 6px 0; }
@@ -69,7 +70,7 @@ ul.findings li.info { border-color: var(--info); }
 .group.mutex { border-color: #4e79a7; background: #f5f8fc; }
 .group .member { border: 1px dashed var(--line); border-radius: 6px; padding: 4px 8px;
   margin: 6px 0; background: var(--paper); }
-.group h4 { margin: 0; font-size: 14px; word-break: break-all; }
+.group h4 { margin: 0; font-size: 14px; overflow-wrap: anywhere; }
 table.changes-table { border-collapse: collapse; }
 table.changes-table td, table.changes-table th { padding: 2px 10px 2px 0; text-align: left;
   vertical-align: top; }

@@ -8,7 +8,7 @@ from typing import Any
 
 from .cli_check import _moment
 from .diff import DiffError
-from .report import report
+from .report import report_with_summary
 
 
 def add_parser(subparsers: Any) -> None:
@@ -32,12 +32,14 @@ def add_parser(subparsers: Any) -> None:
 
 def run(args: argparse.Namespace) -> int:
     try:
-        page = report(args.file, args.stages, args.against, now=args.now)
+        page, summary = report_with_summary(args.file, args.stages, args.against,
+                                            now=args.now)
     except (DiffError, OSError) as exc:
         print(f"orvane report: {exc}", file=sys.stderr)
         return 1
     if args.output == "-":
         sys.stdout.write(page)
+        print(summary, file=sys.stderr)
         return 0
     try:
         with open(args.output, "w", encoding="utf-8") as f:
@@ -45,5 +47,6 @@ def run(args: argparse.Namespace) -> int:
     except OSError as exc:
         print(f"orvane report: {exc}", file=sys.stderr)
         return 1
-    print(f"Wrote {args.output}.", file=sys.stderr)
+    # On standard error, as the page itself may go to standard output.
+    print(f"Wrote {args.output}: {summary}", file=sys.stderr)
     return 0

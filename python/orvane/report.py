@@ -19,9 +19,10 @@ from collections.abc import Iterator, Mapping
 from typing import Any
 
 from . import _native
-from ._report_parts import (MAX_GROUP_DEPTH, Colours, bar, change_text, changes_block, esc,
-                            facts_block, finding_items, legend_table, moment_text, share_text,
-                            targeting_block, value_block, verdict_text)
+from ._report_parts import (MAX_GROUP_DEPTH, Colours, bar, change_text, changes_block,
+                            diff_counts, esc, facts_block, finding_items, legend_table,
+                            moment_text, share_text, targeting_block, value_block,
+                            verdict_text)
 from ._report_style import DEFS, SCRIPT, STYLE
 from ._stages import DEFAULT_STAGES, read_and_load
 from .check import CheckReport, Finding, Moment, _epoch_ms, check
@@ -114,7 +115,7 @@ class _Page:
         shown = [c for c in self.changes.features if c.change != "unchanged"]
         unchanged = len(self.changes.features) - len(shown)
         yield (f'<h2 id="changes">Changes against {esc(self.changes.old)}</h2>'
-               f"<p>{len(shown):,} features differ, {unchanged:,} unchanged.</p>")
+               f"<p>{esc(diff_counts(self.changes))}, {unchanged:,} unchanged.</p>")
         if not shown:
             return
         yield '<table class="changes-table"><tr><th>feature</th><th>change</th></tr>'
@@ -272,6 +273,13 @@ def report(path: str | os.PathLike[str], stages: str | None = None,
     before an edit) the page also shows what `orvane.diff(against, path)` finds, and
     raises DiffError when either file does not load.
     """
+    return report_with_summary(path, stages, against, now=now)[0]
+
+
+def report_with_summary(path: str | os.PathLike[str], stages: str | None = None,
+                        against: str | os.PathLike[str] | None = None, *,
+                        now: Moment = None) -> tuple[str, str]:
+    """The page of `report` and one line saying what it found, for the command."""
     # The page is built from millions of short-lived dicts, lists and strings, none in a
     # cycle; the collector's passes over them would take longer than building the page.
     enabled = gc.isenabled()
@@ -284,7 +292,7 @@ def report(path: str | os.PathLike[str], stages: str | None = None,
 
 
 def _report(path: str | os.PathLike[str], stages: str | None,
-            against: str | os.PathLike[str] | None, now: Moment) -> str:
+            against: str | os.PathLike[str] | None, now: Moment) -> tuple[str, str]:
     chain = DEFAULT_STAGES if stages is None else stages
     now_ms = _epoch_ms(now)
     changes = None if against is None else diff(against, path, stages)
@@ -297,4 +305,7 @@ def _report(path: str | os.PathLike[str], stages: str | None,
         _, old_engine = read_and_load(against, chain)
         old_forms = _native.report_features(old_engine)
     page = _Page(os.fspath(path), checked, forms, changes, old_forms, now_ms, load_error)
-    return "".join(page.render())
+    summary = verdict_text(checked)[0]
+    if changes is not None:
+        summary += f" Against {changes.old}: {diff_counts(changes)}."
+    return "".join(page.render()), summary

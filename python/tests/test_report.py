@@ -257,11 +257,14 @@ def test_command(tmp_path, capsys, argv_tail, code, wrote):
     tail = [a.format(example=EXAMPLE, missing=tmp_path / "nope.json") for a in argv_tail]
     assert main(["report", EXAMPLE, "-o", str(out), "--now", str(NOW), *tail]) == code
     assert out.exists() is wrote
+    err = capsys.readouterr().err
     if wrote:
         assert out.read_text(encoding="utf-8") == orvane.report(
             EXAMPLE, against=EXAMPLE if tail else None, now=NOW)
+        against = f" Against {EXAMPLE}: 0 changed, 0 added, 0 removed." if tail else ""
+        assert err == f"Wrote {out}: 2 notes in 17 records. Ready to ship.{against}\n"
     else:
-        assert "nope.json" in capsys.readouterr().err
+        assert "nope.json" in err
 
 
 def png_pixels(data):
