@@ -20,7 +20,7 @@ PALETTE = ("#4e79a7", "#f28e2b", "#59a14f", "#e15759", "#76b7b2", "#b8860b", "#b
             "#d37295", "#9c755f", "#6b6ecf")
 
 # Group chains deeper than this are listed rather than drawn inside one another.
-MAX_GROUP_DEPTH = 24
+MAX_GROUP_DEPTH = 6
 
 TREE_SIGNS = {"NE": "≠", "GT": ">", "LT": "<", "GE": "≥", "LE": "≤"}
 

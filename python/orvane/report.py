@@ -13,10 +13,11 @@ drawn is what the bucketing stage does; everything taken from the file is escape
 
 from __future__ import annotations
 
+import collections
 import gc
 import os
 from collections.abc import Iterator, Mapping
-from typing import Any
+from typing import Any, Deque
 
 from . import _native
 from ._report_parts import (MAX_GROUP_DEPTH, Colours, bar, change_text, changes_block,
@@ -202,15 +203,9 @@ class _Page:
             if meg is not None and hg is not None:
                 extra_holdout[form["name"]] = hg["name"]
 
+        # Every group is a record of the file too, so placing the features places them all.
         for form in self.forms:
             place(form)
-        # Groups that are no top-level feature are placed from their nested forms.
-        pending = list(groups.values())
-        while pending:
-            group = pending.pop()
-            before = set(groups)
-            place(group)
-            pending.extend(groups[n] for n in set(groups) - before)
         if not groups:
             return
         yield ('<h2 id="groups">Groups</h2><p class="muted">Each holdout and mutex group with '
@@ -218,33 +213,39 @@ class _Page:
                'users in its <code>holdout</code> variant and lets those in '
                '<code>control_1</code> through marked as controls; a mutex group lets a '
                'member through for the buckets of the variant named after it.</p>')
-        roots = [n for n in groups if n not in parent_of]
-        if not roots:  # every group sits in another one: no cycle can load, so unreachable
-            roots = list(groups)
-        for name in roots:
-            yield from self._group_box(name, groups, kinds, members, extra_holdout, 0)
+        # Boxes deeper than MAX_GROUP_DEPTH would leave their members no width: such a
+        # group is drawn again from the left margin, after the box it sits in.
+        boxes = collections.deque(n for n in groups if n not in parent_of)
+        while boxes:
+            yield from self._group_box(boxes.popleft(), groups, kinds, members, extra_holdout,
+                                       0, boxes, parent_of)
 
     def _group_box(self, name: str, groups: Mapping[str, Mapping[str, Any]],
                    kinds: Mapping[str, set[str]], members: Mapping[str, list[str]],
-                   extra_holdout: Mapping[str, str], depth: int) -> Iterator[str]:
+                   extra_holdout: Mapping[str, str], depth: int, deferred: Deque[str],
+                   parent_of: Mapping[str, str]) -> Iterator[str]:
         group = groups[name]
         kind = "mutex" if "mutex" in kinds[name] else "holdout"
         label = " and ".join(f"{k} group" for k in sorted(kinds[name]))
         anchor = self.anchors.get(name)
         title = f'<a href="#{anchor}">{esc(name)}</a>' if anchor else esc(name)
+        inside = ""
+        if depth == 0 and name in parent_of:
+            inside = f", inside {self._member_link(parent_of[name])}"
         yield (f'<div class="group {kind}" data-group="{esc(name)}"><h4>{title} '
-               f'<span class="muted">({label})</span></h4>')
+               f'<span class="muted">({label}{inside})</span></h4>')
         vs = group["variant_set"]
         if vs is not None:
             yield bar(vs, Colours(v["name"] for v in vs["variants"]), "group", name)
         for member in members.get(name, ()):
             if member in groups:
-                if depth < MAX_GROUP_DEPTH:
+                if depth + 1 < MAX_GROUP_DEPTH:
                     yield from self._group_box(member, groups, kinds, members, extra_holdout,
-                                               depth + 1)
+                                               depth + 1, deferred, parent_of)
                 else:
+                    deferred.append(member)
                     yield (f'<div class="member">{self._member_link(member)} '
-                           '(more groups below)</div>')
+                           '(a group, drawn below)</div>')
                 continue
             note = ""
             if member in extra_holdout:

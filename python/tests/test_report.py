@@ -239,6 +239,26 @@ def test_group_inside_a_group(write_config):
     assert nesting == {"hg": (None, []), "meg": ("hg", ["m1", "m2"])}
 
 
+def test_a_long_chain_of_groups_is_drawn_in_shallow_pieces(write_config):
+    chain = 15
+    doc = {f"g{i}": record(f"g{i}", [("holdout", 0.0, 0.01), ("control_1", 0.01, 0.02)],
+                           id=i, **({"parent_hg_name": f"g{i - 1}"} if i else {}))
+           for i in range(chain)}
+    doc["f"] = record("f", [("on", 0.0, 1.0)], id=99, parent_hg_name=f"g{chain - 1}")
+    nesting = group_nesting(parse(orvane.report(write_config(doc), now=NOW)))
+    assert sorted(nesting) == sorted(f"g{i}" for i in range(chain))
+    for i in range(1, chain):
+        drawn_in, _ = nesting[f"g{i}"]
+        # Inside its group, or drawn anew and listed as a member of that group.
+        assert drawn_in == f"g{i - 1}" or (drawn_in is None and f"g{i}" in nesting[f"g{i - 1}"][1])
+
+    def depth(name):
+        return 0 if nesting[name][0] is None else 1 + depth(nesting[name][0])
+
+    assert max(depth(n) for n in nesting) < 6
+    assert nesting[f"g{chain - 1}"][1] == ["f"]
+
+
 def test_a_file_that_does_not_load_still_gets_a_page(write_config):
     path = write_config('{"k": {"id": 1}}')
     tree = parse(orvane.report(path, now=NOW))
@@ -310,19 +330,24 @@ def chromium():
     return None
 
 
-def test_example_renders_in_a_browser(tmp_path):
-    if chromium() is None:
+def browser():
+    found = chromium()
+    if found is None:
         # scripts/test.sh installs it and sets ORVANE_REQUIRE_BROWSER, so CI never skips.
         if os.environ.get("ORVANE_REQUIRE_BROWSER"):
             pytest.fail("chromium is not installed")
         pytest.skip("needs Debian's chromium (apt-get install chromium)")
+    return found
+
+
+def test_example_renders_in_a_browser(tmp_path):
     page = tmp_path / "report.html"
     page.write_text(orvane.report(EXAMPLE, now=NOW), encoding="utf-8")
     artifacts = pathlib.Path(os.environ.get("ORVANE_TEST_ARTIFACTS", tmp_path))
     artifacts.mkdir(parents=True, exist_ok=True)
     shot = artifacts / "report-example.png"
     run = subprocess.run(
-        [chromium(), "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
+        [browser(), "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
          "--enable-logging=stderr", "--v=0", "--window-size=1200,1600",
          f"--screenshot={shot}", page.as_uri()],
         capture_output=True, text=True, timeout=120)
@@ -334,3 +359,22 @@ def test_example_renders_in_a_browser(tmp_path):
     # The first variant colour of the bars is on screen.
     colours = {p for row in pixels for p in row}
     assert (0x4E, 0x79, 0xA7) in colours
+
+
+def test_search_box_filters_features_by_name(tmp_path):
+    # Types into the box as a reader would, then reads which entries the page hid.
+    typing = ('<script>var box = document.getElementById("search"); box.value = "CHECKOUT_";'
+              'box.dispatchEvent(new Event("input"));</script>')
+    page = tmp_path / "report.html"
+    page.write_text(orvane.report(EXAMPLE, now=NOW).replace("</body>", typing + "</body>"),
+                    encoding="utf-8")
+    run = subprocess.run([browser(), "--headless", "--no-sandbox", "--disable-gpu",
+                          "--dump-dom", page.as_uri()],
+                         capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    tree = html5lib.parse(run.stdout)
+    entries = [(e.get("data-name"), e.get("hidden") is not None) for e in tree.iter()
+               if e.get("data-name") is not None]
+    names = _native.feature_names(pyorvane.init(STAGES, EXAMPLE))
+    # Each feature twice: its entry in the contents and its section.
+    assert sorted(entries) == sorted([(n, "checkout_" not in n) for n in names] * 2)
