@@ -129,20 +129,34 @@ def bar_words(names: Sequence[str], runs: Sequence[Sequence[int]]) -> str:
     return "buckets: " + ", ".join(words)
 
 
+# The strip under a bar after an edit: buckets whose users change variant, and buckets
+# whose users newly get one.
+_STRIP = (("moved", "#d62728", "change variant"), ("added", "#2ca02c", "newly get one"))
+# The caption names this many runs of each kind, then says how many more there are.
+_CAPTION_RUNS = 6
+
+
 def change_strip(changes: FeatureDiff) -> str:
     """The buckets whose users change variant (red) or newly get one (green), drawn under
-    the new bar at the same scale."""
-    rects = []
-    for cls, buckets, what in (("moved", changes.moved_buckets or (), "change variant"),
-                               ("added", changes.newly_assigned_buckets, "newly get one")):
-        for first, stop in runs_of(buckets):
+    the new bar at the same scale, with a caption naming them."""
+    rects, caption = [], []
+    for (cls, colour, what), buckets in zip(_STRIP, (changes.moved_buckets or (),
+                                                     changes.newly_assigned_buckets)):
+        runs = runs_of(buckets)
+        for first, stop in runs:
             rects.append(f'<rect class="{cls}" x="{first}" y="0" width="{stop - first}" '
-                         f'height="10" fill="var(--{cls})" data-buckets="{stop - first}">'
+                         f'height="10" fill="{colour}" data-buckets="{stop - first}">'
                          f'<title>buckets {run_text(first, stop)}: {what}</title></rect>')
+        if runs:
+            named = ", ".join(run_text(first, stop) for first, stop in runs[:_CAPTION_RUNS])
+            if len(runs) > _CAPTION_RUNS:
+                named += f" and {len(runs) - _CAPTION_RUNS:,} more runs"
+            caption.append(f'<span class="swatch" style="background:{colour}"></span>buckets '
+                           f"{named} {what}")
     return (f'<svg class="changes" viewBox="0 0 {BUCKETS} 10" preserveAspectRatio="none" '
             f'role="img" aria-label="changed buckets">'
             f'<rect x="0" y="0" width="{BUCKETS}" height="10" fill="#f4f6f8"/>'
-            f'{"".join(rects)}</svg>')
+            f'{"".join(rects)}</svg><div class="bar-title">{"; ".join(caption)}</div>')
 
 
 def legend_table(variant_set: Mapping[str, Any], colours: Colours) -> str:
@@ -319,9 +333,10 @@ def change_text(change: FeatureDiff) -> str:
         parts.append(f'<span class="badge reseeded">reseeded by '
                      f'{esc(", ".join(change.reseeded_by))}</span> every user is bucketed afresh')
     elif change.moved_buckets is not None:
-        parts.append(f"<b>{share_text(len(change.moved_buckets))}</b> of users change variant")
+        moved = f"<b>{share_text(len(change.moved_buckets))}</b> of users change variant"
         if change.newly_assigned_buckets:
-            parts.append(f"; {share_text(len(change.newly_assigned_buckets))} newly get one")
+            moved += f"; {share_text(len(change.newly_assigned_buckets))} newly get one"
+        parts.append(moved)
     return " ".join(parts)
 
 
