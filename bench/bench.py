@@ -9,6 +9,7 @@ its absolute speed varies from run to run.
 """
 import gc
 import hashlib
+import itertools
 import json
 import os
 import statistics
@@ -33,6 +34,10 @@ FULL_CTX = {
     "canonical_url": "https://www.example.com/r/cats/comments/abc123",
     "logged_in": True,
 }
+# What a service typically knows about a request: a user id and a country. The timed loops
+# take the next dict on every call (itertools.cycle, which adds little of its own), so each
+# call sees a new user id.
+SMALL_CTXS = [{"user_id": f"t2_{i:08x}", "country_code": "US"} for i in range(100000)]
 
 
 def per_call(fn, number, repeat=7):
@@ -87,8 +92,17 @@ def main():
     assert len(engine.choose("loud", ctx).events()) == 1
 
     results["make_ctx (8 fields)"] = per_call(lambda: pyorvane.make_ctx(FULL_CTX), 50000)
+    small = itertools.cycle(SMALL_CTXS).__next__
+    make_ctx = pyorvane.make_ctx
+    results["make_ctx (2 fields)"] = per_call(lambda: make_ctx(small()), 50000)
+    results["make_ctx + choose, no events"] = per_call(
+        lambda: engine.choose("quiet", make_ctx(small())), 50000)
+    results["make_ctx + choose + events(), one event"] = per_call(
+        lambda: engine.choose("loud", make_ctx(small())).events(), 20000)
     results["choose, bucketed, no events"] = per_call(lambda: engine.choose("quiet", ctx), 50000)
     results["choose, one exposure event"] = per_call(lambda: engine.choose("loud", ctx), 20000)
+    results["choose + events(), one event"] = per_call(
+        lambda: engine.choose("loud", ctx).events(), 20000)
     results["get_bool"] = per_call(lambda: engine.get_bool("flag", ctx), 100000)
 
     for label, config in (("choose_all, 1000 features, no events", config_1k_quiet),

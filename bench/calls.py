@@ -3,17 +3,21 @@
 
     calls.py OPERATION N CONFIG_1K
 
-OPERATION is choose_quiet (bucketed, no event), choose_loud (one exposure event), get_bool,
-choose_all (over CONFIG_1K), or explain_loud (orvane.explain of choose_loud's decision). bench/callgrind.sh runs it twice, with N = 1 and a larger
-N, and divides the difference, so loading and interpreter start-up cancel out.
+OPERATION is make_ctx_full (8 fields), make_ctx_small (user id and country, a new user
+each call), ctx_choose_quiet (make_ctx_small then choose, no event), ctx_choose_loud (the
+same with one exposure event, read by events()), choose_quiet (bucketed, no event),
+choose_loud (one exposure event), get_bool, choose_all (over CONFIG_1K), or explain_loud
+(orvane.explain of choose_loud's decision). bench/callgrind.sh runs it twice, with N = 1
+and a larger N, and divides the difference, so loading and interpreter start-up cancel out.
 """
+import itertools
 import os
 import sys
 import tempfile
 
 import pyorvane
 
-from bench import CHAIN, FULL_CTX, small_config
+from bench import CHAIN, FULL_CTX, SMALL_CTXS, small_config
 
 
 def main():
@@ -24,7 +28,13 @@ def main():
         engine = pyorvane.init(CHAIN, config_1k if operation == "choose_all" else path)
     assert engine.err() is None, engine.err()
     ctx = pyorvane.make_ctx(FULL_CTX)
+    small = itertools.cycle(SMALL_CTXS).__next__
+    make_ctx = pyorvane.make_ctx
     calls = {
+        "make_ctx_full": lambda: make_ctx(FULL_CTX),
+        "make_ctx_small": lambda: make_ctx(small()),
+        "ctx_choose_quiet": lambda: engine.choose("quiet", make_ctx(small())),
+        "ctx_choose_loud": lambda: engine.choose("loud", make_ctx(small())).events(),
         "choose_quiet": lambda: engine.choose("quiet", ctx),
         "choose_loud": lambda: engine.choose("loud", ctx),
         "get_bool": lambda: engine.get_bool("flag", ctx),
