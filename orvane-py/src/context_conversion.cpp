@@ -1,10 +1,12 @@
 #include "context_conversion.h"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -113,51 +115,158 @@ std::optional<JsonObject> read_other_fields(PyObject* value) {
   return fields;
 }
 
-// The key as a Python str, made and interned once per key: a lookup by C string would
-// build and hash a new str for each of the fourteen keys on every make_ctx. Keys are
-// string literals, so their addresses identify them. Called with the interpreter lock held.
-// The table is never destroyed: torn down at exit, it would drop the only pointers to the
-// strings, which the interpreter does not free either, and leak checkers report them lost.
-PyObject* interned_key(const char* key) {
-  static auto& keys = *new std::vector<std::pair<const char*, PyObject*>>();
-  for (const auto& [text, object] : keys) {
-    if (text == key) return object;
+// The keys make_ctx reads, in the order their messages appear.
+enum Key : size_t {
+  kUserId,
+  kLocale,
+  kDeviceId,
+  kCanonicalUrl,
+  kCountryCode,
+  kOriginService,
+  kUserIsEmployee,
+  kLoggedIn,
+  kAppName,
+  kBuildNumber,
+  kOauthClientId,
+  kCookieCreatedTimestamp,
+  kLoidCreatedTimestamp,
+  kOtherFields,
+  kKeyCount,
+};
+
+constexpr std::array<std::string_view, kKeyCount> kKeyNames = {
+    "user_id",        "locale",           "device_id",  "canonical_url", "country_code",
+    "origin_service", "user_is_employee", "logged_in",  "app_name",      "build_number",
+    "oauth_client_id", "cookie_created_timestamp", "loid_created_timestamp", "other_fields",
+};
+
+// Each key as a Python str, made and interned once: a lookup by C string would build and
+// hash a new str for each of the fourteen keys on every make_ctx, and keys written as
+// literals in Python code are these very objects, which lets a walk over the dict match
+// them by address. Called with the interpreter lock held. The table is never destroyed:
+// torn down at exit, it would drop the only pointers to the strings, which the interpreter
+// does not free either, and leak checkers report them lost.
+const std::array<PyObject*, kKeyCount>& interned_keys() {
+  static std::array<PyObject*, kKeyCount>* keys = nullptr;
+  if (keys == nullptr) {
+    std::array<PyObject*, kKeyCount> made{};
+    for (size_t i = 0; i < kKeyCount; ++i) {
+      made[i] = PyUnicode_InternFromString(std::string(kKeyNames[i]).c_str());
+      if (made[i] == nullptr) {
+        for (size_t j = 0; j < i; ++j) Py_DECREF(made[j]);
+        throw nb::python_error();
+      }
+    }
+    keys = new std::array<PyObject*, kKeyCount>(made);  // kept for the process's lifetime
   }
-  PyObject* object = PyUnicode_InternFromString(key);  // kept for the process's lifetime
-  if (object == nullptr) return nullptr;
-  keys.emplace_back(key, object);
-  return object;
+  return *keys;
+}
+
+// The known key an exact str equals, or kKeyCount for none. Only called on exact str keys,
+// whose equality is their text's and runs no Python code.
+enum class Match { kKey, kNone, kUndecided };
+
+Match match_key(PyObject* key, const std::array<PyObject*, kKeyCount>& interned, size_t& index) {
+  for (size_t i = 0; i < kKeyCount; ++i) {
+    if (key == interned[i]) {
+      index = i;
+      return Match::kKey;
+    }
+  }
+  // A str the interpreter has not laid out compactly (made through an old C API) is rare
+  // enough to leave to the probing lookup.
+  if (!PyUnicode_IS_COMPACT(key)) return Match::kUndecided;
+  // Every known key is ASCII, so a str with any other character equals none of them.
+  if (!PyUnicode_IS_ASCII(key)) return Match::kNone;
+  std::string_view text(static_cast<const char*>(PyUnicode_DATA(key)),
+                        static_cast<size_t>(PyUnicode_GET_LENGTH(key)));
+  for (size_t i = 0; i < kKeyCount; ++i) {
+    if (text == kKeyNames[i]) {
+      index = i;
+      return Match::kKey;
+    }
+  }
+  return Match::kNone;
+}
+
+// Whether reading `value` as an integer may run Python code (an __index__ method), which
+// could change the dict before the keys after it are read.
+bool index_may_run_code(PyObject* value) {
+  if (PyLong_Check(value)) return false;
+  PyNumberMethods* number = Py_TYPE(value)->tp_as_number;
+  return number != nullptr && number->nb_index != nullptr;
+}
+
+// Most request dicts hold a handful of keys, and probing the fourteen known keys one by one
+// costs more than walking those entries once. The walk must find exactly what the probes
+// would, in a dict the conversion cannot change meanwhile, so it gives up (false) on a dict
+// with more entries than kWalkLimit, a key that is not an exact str (a str subclass or any
+// other type may hash and compare by its own code, and may equal a known key), or an
+// integer field whose value may run code while it is read; the probing lookup then reads
+// the dict as always. Fills `found` with borrowed values, null for a key not present.
+constexpr Py_ssize_t kWalkLimit = 16;
+
+bool walk_small_dict(PyObject* dict, std::array<PyObject*, kKeyCount>& found) {
+  if (PyDict_GET_SIZE(dict) > kWalkLimit) return false;
+  const std::array<PyObject*, kKeyCount>& interned = interned_keys();
+  found.fill(nullptr);
+  Py_ssize_t pos = 0;
+  PyObject* key = nullptr;
+  PyObject* value = nullptr;
+  while (PyDict_Next(dict, &pos, &key, &value)) {
+    if (!PyUnicode_CheckExact(key)) return false;
+    size_t index = kKeyCount;
+    switch (match_key(key, interned, index)) {
+      case Match::kKey:
+        found[index] = value;
+        break;
+      case Match::kNone:
+        break;
+      case Match::kUndecided:
+        return false;
+    }
+  }
+  for (Key integer : {kBuildNumber, kCookieCreatedTimestamp, kLoidCreatedTimestamp}) {
+    if (found[integer] != nullptr && index_may_run_code(found[integer])) return false;
+  }
+  return true;
 }
 
 class ContextReader {
  public:
-  explicit ContextReader(PyObject* dict) : dict_(dict) {}
+  explicit ContextReader(PyObject* dict) : dict_(dict) {
+    walked_ = walk_small_dict(dict, found_);
+  }
 
   template <class T, class Read>
-  void field(const char* key, std::optional<T> Context::*member, const char* type_word,
-             Read read) {
+  void field(Key key, std::optional<T> Context::*member, const char* type_word, Read read) {
     nb::object value = lookup(key);
     if (!value.is_valid()) return;
     std::optional<T> converted = read(value.ptr());
     if (converted) {
       context_.*member = std::move(converted);
     } else {
-      messages_.push_back(std::string("\"") + key + "\" type mismatch (" + type_word + ").");
+      std::string message = "\"";
+      message += kKeyNames[key];
+      message += "\" type mismatch (";
+      message += type_word;
+      message += ").";
+      messages_.push_back(std::move(message));
     }
   }
 
-  void string(const char* key, std::optional<std::string> Context::*member) {
+  void string(Key key, std::optional<std::string> Context::*member) {
     field(key, member, "string", read_string);
   }
-  void boolean(const char* key, std::optional<bool> Context::*member) {
+  void boolean(Key key, std::optional<bool> Context::*member) {
     field(key, member, "bool", read_bool);
   }
   template <class Int>
-  void integer(const char* key, std::optional<Int> Context::*member) {
+  void integer(Key key, std::optional<Int> Context::*member) {
     field(key, member, "integer", read_integer<Int>);
   }
   void other_fields() {
-    field("other_fields", &Context::other_fields, "hashmap", read_other_fields);
+    field(kOtherFields, &Context::other_fields, "hashmap", read_other_fields);
   }
 
   PyContext finish() && {
@@ -178,19 +287,21 @@ class ContextReader {
   // not consulted. A missing key and None both mean absent. An error raised by the lookup
   // itself (a key whose __eq__ raises) propagates, as it would from d[key]. The value is
   // held because converting it may run Python code that changes the dict.
-  nb::object lookup(const char* key) {
-    PyObject* key_object = interned_key(key);
-    if (key_object == nullptr) throw nb::python_error();
-    PyObject* value = PyDict_GetItemWithError(dict_, key_object);
-    if (value == nullptr) {
-      if (PyErr_Occurred()) throw nb::python_error();
-      return nb::object();
+  nb::object lookup(Key key) {
+    PyObject* value = nullptr;
+    if (walked_) {
+      value = found_[key];
+    } else {
+      value = PyDict_GetItemWithError(dict_, interned_keys()[key]);
+      if (value == nullptr && PyErr_Occurred()) throw nb::python_error();
     }
-    if (value == Py_None) return nb::object();
+    if (value == nullptr || value == Py_None) return nb::object();
     return nb::borrow(value);
   }
 
   PyObject* dict_;
+  bool walked_ = false;
+  std::array<PyObject*, kKeyCount> found_;
   Context context_;
   std::vector<std::string> messages_;
 };
@@ -199,19 +310,19 @@ class ContextReader {
 
 PyContext convert_context(PyObject* dict) {
   ContextReader reader(dict);
-  reader.string("user_id", &Context::user_id);
-  reader.string("locale", &Context::locale);
-  reader.string("device_id", &Context::device_id);
-  reader.string("canonical_url", &Context::canonical_url);
-  reader.string("country_code", &Context::country_code);
-  reader.string("origin_service", &Context::origin_service);
-  reader.boolean("user_is_employee", &Context::user_is_employee);
-  reader.boolean("logged_in", &Context::logged_in);
-  reader.string("app_name", &Context::app_name);
-  reader.integer("build_number", &Context::build_number);
-  reader.string("oauth_client_id", &Context::oauth_client_id);
-  reader.integer("cookie_created_timestamp", &Context::cookie_created_timestamp);
-  reader.integer("loid_created_timestamp", &Context::loid_created_timestamp);
+  reader.string(kUserId, &Context::user_id);
+  reader.string(kLocale, &Context::locale);
+  reader.string(kDeviceId, &Context::device_id);
+  reader.string(kCanonicalUrl, &Context::canonical_url);
+  reader.string(kCountryCode, &Context::country_code);
+  reader.string(kOriginService, &Context::origin_service);
+  reader.boolean(kUserIsEmployee, &Context::user_is_employee);
+  reader.boolean(kLoggedIn, &Context::logged_in);
+  reader.string(kAppName, &Context::app_name);
+  reader.integer<int32_t>(kBuildNumber, &Context::build_number);
+  reader.string(kOauthClientId, &Context::oauth_client_id);
+  reader.integer<int64_t>(kCookieCreatedTimestamp, &Context::cookie_created_timestamp);
+  reader.integer<int64_t>(kLoidCreatedTimestamp, &Context::loid_created_timestamp);
   reader.other_fields();
   return std::move(reader).finish();
 }

@@ -269,3 +269,96 @@ def test_context_is_independent_of_the_dict_after_make_ctx():
     source["other_fields"]["k"] = "changed"
     assert ctx.inspect() == inspect_text(None, user_id='"before"',
                                          other_fields=[("k", "String", '"v"')])
+
+
+class EqualsUserId:
+    """A key that is not a str but equals "user_id", in hash and comparison."""
+
+    def __hash__(self):
+        return hash("user_id")
+
+    def __eq__(self, other):
+        return other == "user_id"
+
+
+class NeverEqual(str):
+    """A str subclass with the text of a known key that compares unequal to everything."""
+
+    def __eq__(self, other):
+        return False
+
+    __hash__ = str.__hash__
+
+
+class OwnViews(dict):
+    """A dict subclass whose views and iteration lie about its entries."""
+
+    def __iter__(self):
+        return iter(["user_id"])
+
+    def keys(self):
+        return ["user_id"]
+
+    def items(self):
+        return [("user_id", "fake")]
+
+
+def runtime_str(text):
+    """The text as a str made at run time, so it is not the interned literal."""
+    return "".join(list(text))
+
+
+def index_that_replaces(key, value, result):
+    """A dict whose build_number, when read as an integer, stores `value` under `key`."""
+    ctx_dict = {}
+
+    class Replacing:
+        def __index__(self):
+            ctx_dict[key] = value
+            return result
+
+    ctx_dict["other_fields"] = {"before": 1}
+    ctx_dict["build_number"] = Replacing()
+    return ctx_dict
+
+
+# (dict as make_ctx receives it, a plain dict of literal keys that must convert the same way)
+SAME_AS = [
+    (lambda: {NeverEqual("user_id"): "x", "locale": "en"}, {"locale": "en"}),
+    (lambda: {Text("user_id"): "x"}, {"user_id": "x"}),
+    (lambda: {EqualsUserId(): "x", "locale": "en"}, {"user_id": "x", "locale": "en"}),
+    (lambda: {"user_id": "a", EqualsUserId(): "b"}, {"user_id": "b"}),
+    (lambda: {runtime_str("user_id"): "u", runtime_str("build_number"): 3},
+     {"user_id": "u", "build_number": 3}),
+    (lambda: {"üser_id": "u", "user_id\0": "v", "USER_ID": "w", 7: "z"}, {}),
+    (lambda: OwnViews(locale="en", app_name=5), {"locale": "en", "app_name": 5}),
+    (lambda: {"other_fields": 1, "build_number": "7", "logged_in": 0, "user_id": 2},
+     {"user_id": 2, "logged_in": 0, "build_number": "7", "other_fields": 1}),
+    (lambda: index_that_replaces("other_fields", {"after": 2}, 4),
+     {"build_number": 4, "other_fields": {"after": 2}}),
+    (lambda: index_that_replaces("loid_created_timestamp", "late", 4),
+     {"build_number": 4, "loid_created_timestamp": "late", "other_fields": {"before": 1}}),
+]
+SAME_AS_IDS = [
+    "str subclass unequal to its text", "str subclass key", "non-str key equal to user_id",
+    "str key then an equal non-str key", "keys made at run time", "near misses of known keys",
+    "dict subclass with its own views", "mismatches inserted in reverse key order",
+    "__index__ replaces other_fields", "__index__ adds a later key",
+]
+# Enough unknown keys that make_ctx cannot take the dict for a small one.
+PADDING = {f"unused_{i}": i for i in range(40)}
+
+
+def answer(ctx_dict):
+    ctx = pyorvane.make_ctx(ctx_dict)
+    return ctx.err(), ctx.inspect()
+
+
+@pytest.mark.parametrize("make, plain", SAME_AS, ids=SAME_AS_IDS)
+def test_make_ctx_reads_small_and_large_dicts_alike(make, plain):
+    expected = answer(plain)
+    assert answer(make()) == expected
+    assert answer({**PADDING, **plain}) == expected
+    padded = make()
+    padded.update(PADDING)
+    assert answer(padded) == expected
