@@ -46,6 +46,8 @@ done | tee "$work/load_rss.txt"
 .venv/bin/python bench/service.py "$ORVANE_BENCH_CONFIG_10K" | tee "$work/service.txt"
 # Memory held by answers to huge request values, and the peaks of debug texts.
 .venv/bin/python bench/memory.py "$ORVANE_BENCH_CONFIG_10K" | tee "$work/memory.txt"
+# The HTML report of the 10,000-feature file, whole and by phase.
+.venv/bin/python bench/report.py "$ORVANE_BENCH_CONFIG_10K" | tee "$work/report.txt"
 
 {
   echo "# Benchmarks"
@@ -120,6 +122,12 @@ PY
   echo
   echo '```'
   cat "$work/memory.txt"
+  echo '```'
+  echo
+  echo "## The HTML report (bench/report.py)"
+  echo
+  echo '```'
+  cat "$work/report.txt"
   echo '```'
   echo
   echo "## C++ (Google Benchmark, mean of 3 repetitions)"

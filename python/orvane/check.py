@@ -14,6 +14,8 @@ import os
 import time
 from typing import Any, Literal, Union
 
+import pyorvane
+
 from . import _native
 from ._stages import DEFAULT_STAGES, read_and_load
 
@@ -105,6 +107,13 @@ def check(path: str | os.PathLike[str], stages: str | None = None, *,
         raise TypeError(f"argument 'stages': expected str or None, not {type(stages).__name__}")
     now_ms = _epoch_ms(now)
     data, engine = read_and_load(path, DEFAULT_STAGES if stages is None else stages)
+    return check_loaded(path, data, engine, stages, now_ms)
+
+
+def check_loaded(path: str | os.PathLike[str], data: bytes | None, engine: pyorvane.PyOrvane,
+                 stages: str | None, now_ms: int) -> CheckReport:
+    """`check` of a file already read and loaded by `read_and_load`, for tools that need
+    the engine too and should not load the file twice."""
     load_error = engine.err()
     records, findings = 0, []
     if data is not None:

@@ -13,7 +13,7 @@ from __future__ import annotations
 import dataclasses
 import os
 from collections.abc import Iterable, Mapping
-from typing import Any, Literal, Union
+from typing import Any, Literal, TypeAlias, Union
 
 import pyorvane
 
@@ -96,8 +96,12 @@ def _context(ctx: Mapping[str, Any] | pyorvane.PyContext | None) -> pyorvane.PyC
     return made
 
 
-def _loaded(path: str | os.PathLike[str], stages: str, which: str) -> bytes:
-    data, engine = read_and_load(path, stages)
+# What read_and_load returns; pyorvane names its classes only for type checkers.
+Loaded: TypeAlias = "tuple[bytes | None, pyorvane.PyOrvane]"
+
+
+def _loaded_bytes(path: str | os.PathLike[str], loaded: Loaded, which: str) -> bytes:
+    data, engine = loaded
     error = engine.err()
     if error is not None or data is None:
         raise DiffError(f"{which} configuration {os.fspath(path)}: "
@@ -117,8 +121,17 @@ def diff(old: str | os.PathLike[str], new: str | os.PathLike[str], stages: str |
     context) with the identifier in the feature's bucketing field.
     """
     chain = DEFAULT_STAGES if stages is None else stages
-    old_data = _loaded(old, chain, "old")
-    new_data = _loaded(new, chain, "new")
+    return diff_loaded(old, read_and_load(old, chain), new, read_and_load(new, chain), chain,
+                       ids=ids, ctx=ctx)
+
+
+def diff_loaded(old: str | os.PathLike[str], old_loaded: Loaded, new: str | os.PathLike[str],
+                new_loaded: Loaded, chain: str, *, ids: Identifiers | None = None,
+                ctx: Mapping[str, Any] | pyorvane.PyContext | None = None) -> DiffReport:
+    """`diff` of two files already read and loaded by `read_and_load` with `chain`, for
+    tools that need the engines too and should not load the files twice."""
+    old_data = _loaded_bytes(old, old_loaded, "old")
+    new_data = _loaded_bytes(new, new_loaded, "new")
     identifiers = None if ids is None else _identifiers(ids)
     raw = _native.diff_texts(old_data, new_data, chain, identifiers, _context(ctx))
     features = []

@@ -26,8 +26,8 @@ from ._report_parts import (MAX_GROUP_DEPTH, Colours, bar, change_text, changes_
                             verdict_text)
 from ._report_style import DEFS, SCRIPT, STYLE
 from ._stages import DEFAULT_STAGES, read_and_load
-from .check import CheckReport, Finding, Moment, _epoch_ms, check
-from .diff import DiffReport, FeatureDiff, diff
+from .check import CheckReport, Finding, Moment, _epoch_ms, check_loaded
+from .diff import DiffReport, FeatureDiff, diff_loaded
 
 __all__ = ["report"]
 
@@ -296,15 +296,15 @@ def _report(path: str | os.PathLike[str], stages: str | None,
             against: str | os.PathLike[str] | None, now: Moment) -> tuple[str, str]:
     chain = DEFAULT_STAGES if stages is None else stages
     now_ms = _epoch_ms(now)
-    changes = None if against is None else diff(against, path, stages)
-    checked = check(path, stages, now=now_ms / 1000)
-    _, engine = read_and_load(path, chain)
+    data, engine = read_and_load(path, chain)
+    changes, old_forms = None, []
+    if against is not None:
+        old_loaded = read_and_load(against, chain)
+        changes = diff_loaded(against, old_loaded, path, (data, engine), chain)
+        old_forms = _native.report_features(old_loaded[1])
+    checked = check_loaded(path, data, engine, stages, now_ms)
     load_error = engine.err()
     forms = _native.report_features(engine) if load_error is None else []
-    old_forms: list[dict[str, Any]] = []
-    if against is not None:
-        _, old_engine = read_and_load(against, chain)
-        old_forms = _native.report_features(old_engine)
     page = _Page(os.fspath(path), checked, forms, changes, old_forms, now_ms, load_error)
     summary = verdict_text(checked)[0]
     if changes is not None:
