@@ -29,8 +29,9 @@ cmake --build build/fuzz --target "${targets[@]}"
 rm -rf build/fuzz-artifacts && mkdir -p build/fuzz-artifacts
 for target in "${targets[@]}"; do
   seeds=(orvane/fuzz/seeds/${target%_fuzz})
-  # The reader's own test documents seed the configuration target too.
-  [ "$target" = config_fuzz ] && seeds+=(orvane/tests/testdata/config examples)
+  # The reader's own test documents, the example and the rich configuration seed the
+  # configuration target too.
+  [ "$target" = config_fuzz ] && seeds+=(orvane/tests/testdata/config examples orvane/fuzz/rich_config.json)
   corpus=build/fuzz-corpus/$target
   mkdir -p "$corpus"
   echo "== $target for ${seconds}s"

@@ -38,8 +38,8 @@ TEST(OrvaneError, DisplayTexts) {
 
 TEST(NameToDecisionmaker, ExactNamesOnly) {
   auto resolve = [](std::string_view name) -> std::string {
-    Result<Stage, std::string> stage = name_to_decisionmaker(name);
-    return stage ? std::to_string(static_cast<int>(*stage)) : stage.error();
+    Result<Stage, InvalidDecisionMaker> stage = name_to_decisionmaker(name);
+    return stage ? std::to_string(static_cast<int>(*stage)) : stage.error().text();
   };
   const std::pair<std::string, const char*> kCases[] = {
       {"darkmode", "0"}, {"locale", "1"}, {"targeting", "2"}, {"overrides", "3"},

@@ -242,7 +242,7 @@ TEST(Check, FindingsArePlacedAndSkippedMembersFound) {
 TEST(Check, UnreadableTextIsTheReadersError) {
   Result<CheckReport, JsonError> report = check_config(R"({"a": {"id": 1}})", {});
   ASSERT_FALSE(report.has_value());
-  EXPECT_EQ(report.error().message, "missing field `name`");
+  EXPECT_EQ(report.error().message(), "missing field `name`");
 }
 
 }  // namespace

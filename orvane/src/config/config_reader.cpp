@@ -17,7 +17,7 @@ using config_detail::Place;
 using config_detail::TextPosition;
 using config_detail::is_blank;
 
-JsonError at(std::string message, TextPosition position) {
+JsonError at(std::variant<std::string, NestingTooDeep> message, TextPosition position) {
   return JsonError{std::move(message), position.line, position.column};
 }
 
@@ -67,9 +67,17 @@ Result<ExperimentConfig, JsonError> read_from(CountingInput& input) {
 
 }  // namespace
 
+std::string JsonError::message() const {
+  struct Text {
+    std::string operator()(const std::string& text) const { return text; }
+    std::string operator()(NestingTooDeep) const { return "recursion limit exceeded"; }
+  };
+  return std::visit(Text{}, reason);
+}
+
 std::string JsonError::display() const {
-  if (line == 0) return message;
-  return message + " at line " + std::to_string(line) + " column " + std::to_string(column);
+  if (line == 0) return message();
+  return message() + " at line " + std::to_string(line) + " column " + std::to_string(column);
 }
 
 Result<ExperimentConfig, JsonError> read_experiment_config_fd(int fd) {

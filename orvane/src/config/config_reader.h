@@ -5,23 +5,32 @@
 // no position.
 
 #include <cstddef>
-#include <cstdio>
-#include <istream>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "base/result.h"
 #include "config/experiment.h"
 
 namespace orvane {
 
+// The nesting the reader follows: arrays and objects at most this many levels deep. Deeper
+// documents fail at the opening bracket of the first level too many.
+inline constexpr size_t kMaxNesting = 128;
+
+// A document nested deeper than kMaxNesting.
+struct NestingTooDeep {};
+
 struct JsonError {
-  std::string message;  // e.g. "missing field `name`"
+  // The reader's message text (e.g. "missing field `name`"), or a failure of its own kind.
+  std::variant<std::string, NestingTooDeep> reason;
   // 1-based position where the reader detected the error; line 0 for a read failure of
   // the stream, which has no position.
   size_t line = 0;
   size_t column = 0;
 
+  // The text of `reason`: itself, or "recursion limit exceeded".
+  std::string message() const;
   // "<message> at line L column C", or the bare message when line is 0.
   std::string display() const;
 };

@@ -1,12 +1,12 @@
 #include "config/config_sax.h"
 
-#include <string_view>
 
 #include "config/record_shapes.h"
 
 namespace orvane::config_detail {
 
-bool ConfigSax::fail(std::string message, Place place, size_t offset) {
+bool ConfigSax::fail(std::variant<std::string, NestingTooDeep> message, Place place,
+                     size_t offset) {
   if (place == Place::ValueStart) {
     place = Place::At;
     offset = value_start_after_string_ ? input_.string_start_before(value_start_) : value_start_;

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "base/json.h"
+#include "config/config_reader.h"
 #include "config/counting_input.h"
 #include "config/experiment.h"
 #include "config/read_messages.h"
@@ -42,7 +42,7 @@ enum class Place {
 };
 
 struct Failure {
-  std::string message;
+  std::variant<std::string, NestingTooDeep> message;
   Place place = Place::Here;
   size_t offset = 0;  // for Place::At
 };
@@ -127,7 +127,8 @@ class ConfigSax {
   bool finished() const { return top_done_; }
 
  private:
-  bool fail(std::string message, Place place = Place::Here, size_t offset = 0);
+  bool fail(std::variant<std::string, NestingTooDeep> message, Place place = Place::Here,
+            size_t offset = 0);
   void note_event(LastEvent event, size_t end_offset);
   bool take_target(Target& target);
   bool number(const Scalar& value);

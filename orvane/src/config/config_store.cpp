@@ -8,13 +8,6 @@
 #include "config/record_shapes.h"
 
 namespace orvane::config_detail {
-namespace {
-
-// The nesting the reader accepts: 128 arrays and objects inside each other.
-constexpr size_t kMaxDepth = 128;
-
-}  // namespace
-
 bool ConfigSax::store(const Target& target, const Scalar& v) {
   using K = Scalar::Kind;
   auto wrong = [&](std::string_view expected) { return fail(invalid_type(unexpected_text(v), expected)); };
@@ -145,7 +138,7 @@ bool ConfigSax::open(const Target& target, bool object) {
   auto wrong = [&](std::string_view expected) { return fail(invalid_type(unexpected, expected)); };
   // Frames go straight onto the stack; the depth is checked once the value's type is.
   auto push = [&](auto&& frame) {
-    if (frames_.size() >= kMaxDepth) return fail("recursion limit exceeded");
+    if (frames_.size() >= kMaxNesting) return fail(NestingTooDeep{});
     frames_.emplace_back(std::forward<decltype(frame)>(frame));
     return true;
   };

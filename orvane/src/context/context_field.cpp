@@ -34,7 +34,7 @@ ContextField ContextField::from_name(std::string_view name) {
   for (const auto& [text, value] : kNames) {
     if (text == name) return fixed(value);
   }
-  return other(std::string(name));
+  return ContextField(FixedField::Other, std::string(name));
 }
 
 std::string_view ContextField::name() const {

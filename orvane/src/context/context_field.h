@@ -30,7 +30,6 @@ class ContextField {
  public:
   static ContextField from_name(std::string_view name);
   static ContextField fixed(FixedField field) { return ContextField(field, {}); }
-  static ContextField other(std::string name) { return ContextField(FixedField::Other, std::move(name)); }
 
   FixedField kind() const { return kind_; }
   bool is_other() const { return kind_ == FixedField::Other; }

@@ -52,8 +52,8 @@ std::vector<std::string_view> split_names(std::string_view text) {
 Result<Orvane, OrvaneInitError> init(std::string_view decisionmakers, FeatureList features) {
   std::vector<Stage> chain;
   for (std::string_view name : split_names(decisionmakers)) {
-    Result<Stage, std::string> stage = name_to_decisionmaker(name);
-    if (!stage) return OrvaneInitError{InvalidDecisionMaker{std::move(stage).error()}};
+    Result<Stage, InvalidDecisionMaker> stage = name_to_decisionmaker(name);
+    if (!stage) return OrvaneInitError{std::move(stage).error()};
     chain.push_back(*stage);
   }
   return Orvane(std::move(features), std::move(chain));

@@ -3,7 +3,6 @@
 // names — in this order, so the first failing step is the one reported.
 
 #include <string_view>
-#include <vector>
 
 #include "base/result.h"
 #include "engine/orvane.h"

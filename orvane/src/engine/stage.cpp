@@ -1,10 +1,8 @@
 #include "engine/stage.h"
 
-#include "base/quote.h"
-
 namespace orvane {
 
-Result<Stage, std::string> name_to_decisionmaker(std::string_view name) {
+Result<Stage, InvalidDecisionMaker> name_to_decisionmaker(std::string_view name) {
   struct Entry {
     std::string_view name;
     Stage stage;
@@ -22,11 +20,7 @@ Result<Stage, std::string> name_to_decisionmaker(std::string_view name) {
   for (const Entry& entry : kStages) {
     if (entry.name == name) return entry.stage;
   }
-  // The name is quoted so that blanks, controls and an empty name stay visible in the
-  // loader's message.
-  std::string text = "Invalid decisionmaker name: ";
-  append_quoted(text, name);
-  return Unexpected{std::move(text)};
+  return Unexpected{InvalidDecisionMaker{std::string(name)}};
 }
 
 std::string_view stage_name(Stage stage) {

@@ -10,6 +10,7 @@
 #include "engine/decision.h"
 #include "engine/orvane_error.h"
 #include "events/experiment_event.h"
+#include "model/init_error.h"
 
 namespace orvane {
 
@@ -25,9 +26,9 @@ enum class Stage {
 };
 
 // Resolves one stage name ("darkmode", "locale", "targeting", "overrides", "holdout",
-// "mutex_group", "fractional_availability", "value"), byte for byte. Any other text fails
-// with "Invalid decisionmaker name: " and the quoted name.
-Result<Stage, std::string> name_to_decisionmaker(std::string_view name);
+// "mutex_group", "fractional_availability", "value"), byte for byte; any other text is
+// an InvalidDecisionMaker carrying it.
+Result<Stage, InvalidDecisionMaker> name_to_decisionmaker(std::string_view name);
 
 // The stage's name as the chain is written: "darkmode", ..., "fractional_availability".
 std::string_view stage_name(Stage stage);

@@ -1,10 +1,8 @@
 #include "events/uuid.h"
 
 #include <array>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <thread>
 
 #include "events/random_source.h"
 
@@ -57,13 +55,6 @@ std::optional<Uuid> try_random_uuid_v4() {
   return uuid;
 }
 
-Uuid random_uuid_v4() {
-  for (;;) {
-    if (std::optional<Uuid> uuid = try_random_uuid_v4()) return *uuid;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
-
 std::optional<Uuid> parse_uuid(std::string_view text) {
   constexpr std::string_view kUrnPrefix = "urn:uuid:";
   switch (text.size()) {
@@ -90,16 +81,9 @@ std::array<char, 36> uuid_chars(const Uuid& uuid) {
   return text;
 }
 
-void append_uuid(std::string& out, const Uuid& uuid) {
-  std::array<char, 36> text = uuid_chars(uuid);
-  out.append(text.data(), text.size());
-}
-
 std::string uuid_text(const Uuid& uuid) {
-  std::string out;
-  out.reserve(36);
-  append_uuid(out, uuid);
-  return out;
+  std::array<char, 36> text = uuid_chars(uuid);
+  return std::string(text.data(), text.size());
 }
 
 }  // namespace orvane

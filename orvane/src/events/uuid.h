@@ -16,18 +16,14 @@ using Uuid = std::array<uint8_t, 16>;
 // a forked process never repeats its parent's or a sibling's UUIDs. Thread-safe.
 // Absent only when every OS random source fails; never made of predictable bytes.
 std::optional<Uuid> try_random_uuid_v4();
-// The same, waiting (as getrandom does before the kernel pool is ready) until the OS
-// delivers.
-Uuid random_uuid_v4();
 
 // Accepts 32 hex digits; the hyphenated 36-character form; the hyphenated form in braces;
 // or the hyphenated form after "urn:uuid:". Hex digits in either case.
 std::optional<Uuid> parse_uuid(std::string_view text);
 
 // Canonical lower-case hyphenated form, 36 characters: as characters without allocating,
-// appended to `out`, or as a new string.
+// or as a new string.
 std::array<char, 36> uuid_chars(const Uuid& uuid);
-void append_uuid(std::string& out, const Uuid& uuid);
 std::string uuid_text(const Uuid& uuid);
 
 }  // namespace orvane

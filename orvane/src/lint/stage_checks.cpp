@@ -80,7 +80,7 @@ Finding stage_finding(Code code, Severity severity, std::string message, std::st
 void check_stages(std::string_view stages, std::vector<Finding>& out) {
   std::vector<std::optional<Stage>> chain;
   for (std::string_view name : split_names(stages)) {
-    Result<Stage, std::string> stage = name_to_decisionmaker(name);
+    Result<Stage, InvalidDecisionMaker> stage = name_to_decisionmaker(name);
     if (stage) {
       chain.push_back(*stage);
       continue;

@@ -17,8 +17,12 @@ struct IoError {
 // The OS description of `code` followed by " (os error N)".
 IoError io_error_from_errno(int code);
 
+// A stage list names no stage of the engine.
 struct InvalidDecisionMaker {
-  std::string text;  // the failure text of the stage-name resolution
+  std::string name;  // as given, byte for byte
+
+  // "Invalid decisionmaker name: " and the quoted name.
+  std::string text() const;
 };
 
 // Parent references (holdout or mutex group) that come back to where they started.
