@@ -350,6 +350,15 @@ def changes_block(change: FeatureDiff, old_form: Mapping[str, Any] | None, colou
     old_set = None if old_form is None else old_form["variant_set"]
     if old_set is not None and change.change == "changed":
         parts.append(bar(old_set, colours, "before", name, "before the edit"))
+    if old_form is not None and change.change == "changed":
+        # Rules and values are compared by reading, so the old ones sit beside the new,
+        # open so that a printed page shows them too.
+        if {"targeting", "overrides"} & set(change.fields):
+            parts.append('<details class="before" open><summary>Targeting and overrides before '
+                         f'the edit</summary>{targeting_block(old_form)}</details>')
+        if {"value", "value_type"} & set(change.fields):
+            parts.append('<details class="before" open><summary>Value before the edit</summary>'
+                         f'{value_block(old_form) or "<p>No value.</p>"}</details>')
     strip = change.moved_buckets is not None and change.change == "changed"
     return "".join(parts), strip
 

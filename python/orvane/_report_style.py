@@ -75,6 +75,9 @@ table.changes-table { border-collapse: collapse; }
 table.changes-table td, table.changes-table th { padding: 2px 10px 2px 0; text-align: left;
   vertical-align: top; }
 .load-error { background: #fce8e6; padding: 8px 12px; border-radius: 6px; }
+details.before { margin: 4px 0; padding: 2px 8px; background: var(--soft);
+  border-radius: 6px; }
+details.before summary { cursor: pointer; color: var(--muted); }
 [hidden] { display: none !important; }
 @media print {
   nav, #search { display: none; }

@@ -200,6 +200,58 @@ def test_against_lists_added_and_removed_features(write_config):
     assert "added" in badges["fresh"]
 
 
+def section_of(tree, name, index=0):
+    return [s for s in tree.iter(f"{NS}section") if s.get("data-name") == name][index]
+
+
+def test_against_shows_the_rules_and_value_before_the_edit(write_config):
+    def config(country, value):
+        return {"k": record("f", [("on", 0.0, 0.5)],
+                            inner={"targeting": {"EQ": {"field": "country", "value": country}}}),
+                "d": {"id": 8, "name": "d", "enabled": True, "version": "1", "owner": "o",
+                      "type": "dynamic_config", "value": value, "value_type": "Integer",
+                      "experiment": {"experiment_version": 1}}}
+
+    old_path, new_path = write_pair(write_config, config("old-land", 111), config("new-land", 222))
+    tree = parse(orvane.report(new_path, against=old_path, now=NOW))
+    befores = {name: [text_of(d) for d in section_of(tree, name).iter(f"{NS}details")]
+               for name in ("f", "d")}
+    assert len(befores["f"]) == 1 and '"old-land"' in befores["f"][0]
+    assert '"new-land"' not in befores["f"][0] and '"new-land"' in text_of(section_of(tree, "f"))
+    assert len(befores["d"]) == 1 and "111" in befores["d"][0] and "222" not in befores["d"][0]
+
+
+def test_a_name_given_twice_is_drawn_twice_and_flagged(write_config):
+    path = write_config({"a": record("same", [("x", 0.0, 0.5)], id=1),
+                         "b": record("same", [("y", 0.0, 0.5)], id=2)})
+    tree = parse(orvane.report(path, now=NOW))
+    first, second = section_of(tree, "same", 0), section_of(tree, "same", 1)
+    assert "name given twice" not in text_of(first)
+    assert "name given twice" in text_of(second)
+    assert [v for _, _, v in segments(bars(first)["same"])][0] == "x"
+    assert [v for _, _, v in segments(bars(second)["same"])][0] == "y"
+
+
+DAY_MS = 86_400_000
+SCHEDULES = [
+    ("none set", 0, 0, "not set"),
+    ("running", NOW * 1000 - DAY_MS, NOW * 1000 + DAY_MS, "(running)"),
+    ("ended", NOW * 1000 - 2 * DAY_MS, NOW * 1000 - DAY_MS, "(ended)"),
+    ("not started", NOW * 1000 + DAY_MS, NOW * 1000 + 2 * DAY_MS, "(not started)"),
+    ("open end", NOW * 1000 - DAY_MS, 0, "to open (running)"),
+]
+
+
+@pytest.mark.parametrize("start, stop, shown", [s[1:] for s in SCHEDULES],
+                         ids=[s[0] for s in SCHEDULES])
+def test_schedule_is_judged_at_now(write_config, start, stop, shown):
+    path = write_config({"k": record("f", [("on", 0.0, 0.5)], start_ts=start, stop_ts=stop)})
+    facts = next(section_of(parse(orvane.report(path, now=NOW)), "f").iter(f"{NS}dl"))
+    terms = [text_of(e) for e in facts]
+    schedule = terms[terms.index("schedule") + 1]
+    assert schedule.endswith(shown)
+
+
 def group_nesting(tree):
     """{group: (parent group or None, [members drawn directly inside])}."""
     out = {}
