@@ -20,12 +20,17 @@ pre { background: var(--soft); padding: 8px; overflow-x: auto; margin: 4px 0; }
 .verdict.ok { background: #e6f4ea; } .verdict.bad { background: #fce8e6; }
 .counts span { margin-right: 14px; }
 nav { margin-top: 12px; }
-nav ol { columns: 3 220px; padding-left: 20px; margin: 6px 0; }
-nav li { break-inside: avoid; overflow-wrap: anywhere; }
+/* A long table of contents scrolls in its own box, leaving the groups in sight. */
+nav ol { display: grid; grid-template-columns: repeat(auto-fill, minmax(250px, 1fr));
+  gap: 0 16px; padding: 0; margin: 6px 0; max-height: 24em; overflow-y: auto;
+  list-style-position: inside; }
+nav li { overflow-wrap: anywhere; }
 #search { width: 100%; max-width: 420px; padding: 6px 8px; font: inherit;
   border: 1px solid var(--line); border-radius: 6px; }
+/* A page of thousands of features opens fast: the browser lays out a section only when
+   it nears the screen. */
 .feature { border: 1px solid var(--line); border-radius: 8px; padding: 12px 14px;
-  margin: 14px 0; }
+  margin: 14px 0; content-visibility: auto; contain-intrinsic-size: auto 640px; }
 .feature > header { display: flex; gap: 10px; align-items: baseline; flex-wrap: wrap;
   padding: 0; margin: 0 0 6px; max-width: none; }
 .badge { display: inline-block; font-size: 12px; padding: 0 6px; border-radius: 9px;
@@ -68,8 +73,9 @@ ul.findings li.info { border-color: var(--info); }
 .group { border: 2px solid var(--line); border-radius: 8px; padding: 8px 10px; margin: 8px 0; }
 .group.holdout { border-color: #8e6c8a; background: #faf6fa; }
 .group.mutex { border-color: #4e79a7; background: #f5f8fc; }
-.group .member { border: 1px dashed var(--line); border-radius: 6px; padding: 4px 8px;
-  margin: 6px 0; background: var(--paper); }
+/* Members are chips that wrap, so a group of thousands stays a few screens tall. */
+.group .member { display: inline-block; border: 1px dashed var(--line); border-radius: 6px;
+  padding: 2px 8px; margin: 4px 4px 0 0; background: var(--paper); }
 .group h4 { margin: 0; font-size: 14px; overflow-wrap: anywhere; }
 table.changes-table { border-collapse: collapse; }
 table.changes-table td, table.changes-table th { padding: 2px 10px 2px 0; text-align: left;
