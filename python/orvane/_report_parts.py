@@ -7,6 +7,7 @@ import datetime
 import functools
 import html
 import json
+import struct
 from collections.abc import Iterable, Mapping, Sequence
 from typing import Any
 
@@ -19,7 +20,7 @@ BUCKETS = 1000
 PALETTE = ("#4e79a7", "#f28e2b", "#59a14f", "#e15759", "#76b7b2", "#b8860b", "#b07aa1",
             "#d37295", "#9c755f", "#6b6ecf")
 
-# Group chains deeper than this are listed rather than drawn inside one another.
+# Boxes of groups nest this deep at most; a deeper group is drawn again from the margin.
 MAX_GROUP_DEPTH = 6
 
 TREE_SIGNS = {"NE": "≠", "GT": ">", "LT": "<", "GE": "≥", "LE": "≤"}
@@ -43,9 +44,17 @@ def number_text(value: float) -> str:
     return str(int(value)) if float(value).is_integer() and abs(value) < 1e15 else repr(value)
 
 
+@functools.lru_cache(maxsize=4096)
 def range_end(value: float) -> str:
-    # The ends are 32-bit floats widened exactly; show them as written (0.1, not 0.1000000015).
-    return f"{value:.7g}"
+    """A range end in the fewest digits that read back as the same 32-bit float the engine
+    holds (0.1, not the widened 0.10000000149011612)."""
+    if value.is_integer() and abs(value) < 1e15:
+        return str(int(value))
+    for digits in range(1, 10):
+        text = f"{value:.{digits}g}"
+        if struct.unpack("f", struct.pack("f", float(text)))[0] == value:
+            return text
+    return repr(value)
 
 
 def moment_text(ms: int) -> str:

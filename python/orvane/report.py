@@ -31,7 +31,11 @@ from .diff import DiffReport, FeatureDiff, diff_loaded
 
 __all__ = ["report"]
 
+
 class _Page:
+    """One report, section by section: what is known about the file is sorted once here
+    (anchors, findings and changes by feature name) and each section reads it."""
+
     def __init__(self, path: str, checked: CheckReport, forms: list[dict[str, Any]],
                  changes: DiffReport | None, old_forms: list[dict[str, Any]], now_ms: int,
                  load_error: str | None) -> None:

@@ -133,6 +133,23 @@ def test_bar_segments_are_the_engines_decisions(write_config, variants):
     assert drawn == decided_by_bucket(path, "f")
 
 
+RANGE_TEXTS = [
+    ("tenths", 0.0, 0.1, "[0, 0.1)"),
+    ("float32 thirds", 0.33333334, 0.6666667, "[0.33333334, 0.6666667)"),
+    ("written as buckets", 250, 500, "[250, 500)"),
+    ("halves of a bucket", 0.0005, 0.9995, "[0.0005, 0.9995)"),
+]
+
+
+@pytest.mark.parametrize("start, end, shown", [r[1:] for r in RANGE_TEXTS],
+                         ids=[r[0] for r in RANGE_TEXTS])
+def test_legend_shows_ranges_as_written(write_config, start, end, shown):
+    path = write_config({"k": record("f", [("v", start, end)])})
+    cells = [text_of(td) for td in parse(orvane.report(path, now=NOW)).iter(f"{NS}td")
+             if td.get("class") == "mono"]
+    assert cells == [shown]
+
+
 HOSTILE = "<script>alert('x')</script>"
 
 
