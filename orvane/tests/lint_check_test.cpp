@@ -159,6 +159,8 @@ TEST(Check, Stages) {
       {"darkmode targeting fractional-availability", "unknown-stage"},
       {"fractional_availability targeting", "stage-order"},
       {"value targeting", "stage-order"},
+      {"darkmode value fractional_availability", "stage-order"},
+      {"darkmode targeting overrides holdout mutex_group value fractional_availability", "stage-order"},
       {"targeting holdout holdout holdout", "stage-order"},
       {" \t ", "stage-order"},
   };

@@ -68,6 +68,12 @@ constexpr OrderRule kOrderRules[] = {
      "mutually exclusive experiments are no longer exclusive"},
     {Stage::Value, Stage::Darkmode, "disabled dynamic configurations still hand out values"},
     {Stage::Value, Stage::Targeting, "targeting of dynamic configurations never applies"},
+    // `value` stops every record without a value, so whatever runs after it never sees an
+    // experiment or a rollout.
+    {Stage::Value, Stage::Overrides,
+     "experiments and rollouts, which have no value, are stopped before their overrides"},
+    {Stage::Value, Stage::FractionalAvailability,
+     "experiments and rollouts, which have no value, are stopped before they are bucketed"},
 };
 
 Finding stage_finding(Code code, Severity severity, std::string message, std::string hint) {
