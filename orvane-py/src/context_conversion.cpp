@@ -246,17 +246,22 @@ class ContextReader {
     if (converted) {
       context_.*member = std::move(converted);
     } else {
-      std::string message = "\"";
-      message += kKeyNames[key];
-      message += "\" type mismatch (";
-      message += type_word;
-      message += ").";
-      messages_.push_back(std::move(message));
+      mismatch(key, type_word);
     }
   }
 
+  // Strings are copied once, from the str's UTF-8 straight into the field.
   void string(Key key, std::optional<std::string> Context::*member) {
-    field(key, member, "string", read_string);
+    nb::object value = lookup(key);
+    if (!value.is_valid()) return;
+    if (!PyUnicode_Check(value.ptr())) return mismatch(key, "string");
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(value.ptr(), &size);
+    if (data == nullptr) {  // a lone surrogate has no UTF-8 form
+      rejected<std::string>();
+      return mismatch(key, "string");
+    }
+    (context_.*member).emplace(data, static_cast<size_t>(size));
   }
   void boolean(Key key, std::optional<bool> Context::*member) {
     field(key, member, "bool", read_bool);
@@ -267,6 +272,15 @@ class ContextReader {
   }
   void other_fields() {
     field(kOtherFields, &Context::other_fields, "hashmap", read_other_fields);
+  }
+
+  void mismatch(Key key, const char* type_word) {
+    std::string message = "\"";
+    message += kKeyNames[key];
+    message += "\" type mismatch (";
+    message += type_word;
+    message += ").";
+    messages_.push_back(std::move(message));
   }
 
   PyContext finish() && {

@@ -43,7 +43,8 @@ nb::object make_ctx_function(PyObject* /*self*/, PyObject* const* args, Py_ssize
                     PyObject* kwnames) {
   auto [dict_arg] = kMakeCtx.bind(args, nargs, kwnames);
   require_dict(dict_arg, "ctx_dict");
-  return make_instance(convert_context(dict_arg));
+  // Converted straight into the new instance, so the context record is not moved again.
+  return make_instance_with<orvane::PyContext>([&] { return convert_context(dict_arg); });
 }
 
 PyObject* no_constructor(PyTypeObject* /*type*/, PyObject* /*args*/, PyObject* /*kwargs*/) {
