@@ -379,3 +379,17 @@ def diff_counts(changes: DiffReport) -> str:
     reseeded = sum(1 for c in changes.features if c.reseeded)
     return (f"{counts['changed']:,} changed" + (f" ({reseeded:,} reseeded)" if reseeded else "")
             + f", {counts['added']:,} added, {counts['removed']:,} removed")
+
+
+def holdout_words(variant_set: Mapping[str, Any]) -> str:
+    """What a holdout group does to its members' users, in shares of the group's buckets:
+    its `holdout` variant holds them out, `control_1` lets them on as marked controls,
+    any other answer or none lets them on unmarked."""
+    names = [v["name"] for v in variant_set["variants"]]
+    held = {"holdout": 0, "control_1": 0}
+    for first, stop, index in variant_set["bucket_runs"]:
+        if index >= 0 and names[index] in held:
+            held[names[index]] += stop - first
+    rest = BUCKETS - held["holdout"] - held["control_1"]
+    return (f"Holds out {share_text(held['holdout'])} of users, marks "
+            f"{share_text(held['control_1'])} as controls, lets {share_text(rest)} on unmarked.")

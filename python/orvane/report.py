@@ -21,9 +21,9 @@ from typing import Any, Deque
 
 from . import _native
 from ._report_parts import (MAX_GROUP_DEPTH, Colours, bar, change_text, changes_block,
-                            diff_counts, esc, facts_block, finding_items, legend_table,
-                            moment_text, share_text, targeting_block, value_block,
-                            verdict_text)
+                            diff_counts, esc, facts_block, finding_items, holdout_words,
+                            legend_table, moment_text, share_text, targeting_block,
+                            value_block, verdict_text)
 from ._report_style import DEFS, SCRIPT, STYLE
 from ._stages import DEFAULT_STAGES, read_and_load
 from .check import CheckReport, Finding, Moment, _epoch_ms, check_loaded
@@ -241,6 +241,8 @@ class _Page:
         vs = group["variant_set"]
         if vs is not None:
             yield bar(vs, Colours(v["name"] for v in vs["variants"]), "group", name)
+            if "holdout" in kinds[name]:
+                yield f'<div class="muted">{holdout_words(vs)}</div>'
         for member in members.get(name, ()):
             if member in groups:
                 if depth + 1 < MAX_GROUP_DEPTH:
@@ -253,7 +255,8 @@ class _Page:
                 continue
             note = ""
             if member in extra_holdout:
-                note = f' <span class="muted">also held out by {esc(extra_holdout[member])}</span>'
+                note = (f' <span class="muted">(and in holdout group '
+                        f'{esc(extra_holdout[member])})</span>')
             admitted = ""
             if kind == "mutex" and vs is not None:
                 names = [v["name"] for v in vs["variants"]]

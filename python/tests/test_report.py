@@ -296,6 +296,9 @@ def test_groups_nest_members_and_show_their_own_split():
     assert nesting["global_holdout"][0] is None
     assert "search_ranking_v2" in nesting["global_holdout"][1]
     assert {"global_holdout", "checkout_mutex"} <= set(bars(tree, "group"))
+    holdout_box = next(e for e in tree.iter() if e.get("data-group") == "global_holdout")
+    assert ("Holds out 5.0% of users, marks 5.0% as controls, lets 90.0% on unmarked."
+            in text_of(holdout_box))
 
 
 def test_group_inside_a_group(write_config):
