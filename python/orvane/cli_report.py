@@ -17,7 +17,9 @@ def add_parser(subparsers: Any) -> None:
         description="Write one self-contained HTML page showing every feature of FILE: "
                     "its split as a bar over the 1,000 buckets, its targeting, overrides "
                     "and value, the holdout and mutex groups it sits in, and the findings "
-                    "of orvane check. With --against, also what the edit from OLD moves.")
+                    "of orvane check. With --against, also what the edit from OLD moves. "
+                    "Exit status 0 when the page is written, whatever the findings; 1 when "
+                    "it cannot be, or when a file of --against does not load.")
     parser.add_argument("file", metavar="FILE")
     parser.add_argument("-o", "--output", metavar="PATH", required=True,
                         help="where to write the page ('-' for standard output)")

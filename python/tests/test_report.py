@@ -339,12 +339,13 @@ def test_a_file_that_does_not_load_still_gets_a_page(write_config):
 
 
 @pytest.mark.parametrize(
-    "argv_tail, code, wrote",
-    [([], 0, True), (["--against", "{example}"], 0, True),
-     (["--against", "{missing}"], 1, False)],
-    ids=["plain", "against", "against a missing file"])
-def test_command(tmp_path, capsys, argv_tail, code, wrote):
-    out = tmp_path / "report.html"
+    "output, argv_tail, code, wrote",
+    [("report.html", [], 0, True), ("report.html", ["--against", "{example}"], 0, True),
+     ("report.html", ["--against", "{missing}"], 1, False),
+     ("no-such-dir/report.html", [], 1, False)],
+    ids=["plain", "against", "against a missing file", "unwritable output"])
+def test_command(tmp_path, capsys, output, argv_tail, code, wrote):
+    out = tmp_path / output
     tail = [a.format(example=EXAMPLE, missing=tmp_path / "nope.json") for a in argv_tail]
     assert main(["report", EXAMPLE, "-o", str(out), "--now", str(NOW), *tail]) == code
     assert out.exists() is wrote
@@ -355,7 +356,7 @@ def test_command(tmp_path, capsys, argv_tail, code, wrote):
         against = f" Against {EXAMPLE}: 0 changed, 0 added, 0 removed." if tail else ""
         assert err == f"Wrote {out}: 2 notes in 17 records. Ready to ship.{against}\n"
     else:
-        assert "nope.json" in err
+        assert err.startswith("orvane report: ") and ("nope.json" in err or output in err)
 
 
 def chromium():
