@@ -81,11 +81,15 @@ load = {"load_seconds": statistics.median(float(run["load_seconds"]) for run in 
         "peak_rss_mib": max(float(run["peak_rss_mib"]) for run in runs)}
 base = r["hashlib.sha1(seed).digest()"]
 rows = [
-    ("choose, bucketed, no events", r["choose, bucketed, no events"] / base, 1.5, "x sha1"),
+    ("choose, bucketed, no events", r["choose, bucketed, no events"] / base, 1.0, "x sha1"),
     ("choose, one exposure event, full context", r["choose, one exposure event"] / base, 4.0, "x sha1"),
+    ("choose + events(), one exposure event", r["choose + events(), one event"] / base, 2.5, "x sha1"),
     ("get_bool on a dynamic configuration", r["get_bool"] / base, 1.0, "x sha1"),
-    ("make_ctx with 8 fields", r["make_ctx (8 fields)"] / base, 3.0, "x sha1"),
-    ("choose_all over 1,000 features, no events", r["choose_all, 1000 features, no events"] * 1e3, 0.5, "ms"),
+    ("make_ctx with 2 fields, a new user id per call", r["make_ctx (2 fields)"] / base, 0.5, "x sha1"),
+    ("make_ctx with 8 fields", r["make_ctx (8 fields)"] / base, 1.0, "x sha1"),
+    ("make_ctx + choose, no events", r["make_ctx + choose, no events"] / base, 1.5, "x sha1"),
+    ("make_ctx + choose + events(), one exposure event", r["make_ctx + choose + events(), one event"] / base, 3.0, "x sha1"),
+    ("choose_all over 1,000 features, no events", r["choose_all, 1000 features, no events"] * 1e3, 0.2, "ms"),
     ("choose_all over 1,000 features, with events", r["choose_all, 1000 features, with events"] * 1e3, 2.0, "ms"),
     ("load 10,000 features (separate process, median of 5)", load["load_seconds"] * 1e3, 200, "ms"),
     ("resident memory after loading 10,000 features (peak, whole process)", load["peak_rss_mib"], 100, "MiB"),
