@@ -42,4 +42,4 @@ fi
 .venv/bin/python -m pip install -q --upgrade pip >/dev/null
 # The build requirements live in the environment too, so that builds can skip pip's
 # isolated environment: its path changes on every run and forces a rebuild of nanobind.
-.venv/bin/python -m pip install -q "scikit-build-core>=0.11" "nanobind>=3.0,<4" >/dev/null
+.venv/bin/python -m pip install -q "scikit-build-core>=0.11" "nanobind>=3.1,<4" >/dev/null
