@@ -20,8 +20,12 @@ using Bools = std::vector<std::optional<bool>>;
 using Columns = std::vector<ArrowColumn>;
 
 // Each row as the engine sees it: its context's debug text, or "error: " and the messages.
-std::vector<std::string> row_texts(Columns columns, const std::unordered_set<std::string>& kept) {
+// The batch may start `skip` rows into its columns, as a slice of a record batch does.
+std::vector<std::string> row_texts(Columns columns, const std::unordered_set<std::string>& kept,
+                                   int64_t skip = 0) {
   ArrowTable table(std::move(columns));
+  table.array.offset = skip;
+  table.array.length -= skip;
   auto rows = TableRows::bind(table.schema, table.array, kept);
   if (!rows) return {"bind: " + rows.error()};
   std::vector<std::string> out;
@@ -122,6 +126,38 @@ TEST(BatchRows, ColumnsConvertAsMakeCtxConvertsKeys) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(row_texts(std::move(c.columns), {"plan", "n"}), c.rows);
   }
+}
+
+// Arrow slices keep the whole buffers and move the offset: of each column, of the batch,
+// or of both. Every row must be read from its own position.
+TEST(BatchRows, SlicedArraysAreReadFromTheirOffsets) {
+  auto sliced = [](ArrowColumn column, int64_t drop) {
+    column.array_.offset += drop;
+    column.array_.length -= drop;
+    return column;
+  };
+  Columns c;
+  c.push_back(sliced(ArrowColumn::texts("user_id", Strings{"x", "x", "u1", nullopt, "\xff"}), 1));
+  c.push_back(sliced(ArrowColumn::bools("logged_in", Bools{false, false, true, nullopt, false}),
+                     1));
+  c.push_back(sliced(ArrowColumn::fixed<int64_t>("build_number", "l", {0, 0, 5, 1ll << 40, -3}),
+                     1));
+  c.push_back(sliced(ArrowColumn::fixed<int16_t>("loid_created_timestamp", "s",
+                                                 {0, 0, nullopt, 12, -3}),
+                     1));
+  c.push_back(ArrowColumn::fixed<int32_t>("cookie_created_timestamp", "i", {0, 1, 2, 3}));
+  c.push_back(ArrowColumn::texts("country_code", Strings{"A", "B", "C", "D"}));
+  // The batch starts one row in as well: row r reads cell r + 1 of the last two columns,
+  // and r + 2 of the sliced ones.
+  EXPECT_EQ(row_texts(std::move(c), {}, 1),
+            (std::vector<std::string>{
+                       ctx_text([](Context& x) {
+                         x.user_id = "u1", x.logged_in = true, x.build_number = 5;
+                         x.cookie_created_timestamp = 1, x.country_code = "B";
+                       }),
+                       "error: \"build_number\" type mismatch (integer).",
+                       "error: \"user_id\" type mismatch (string).",
+                   }));
 }
 
 TEST(BatchRows, MalformedArraysAreRefused) {

@@ -12,52 +12,31 @@ ColumnBuilder::ColumnBuilder(std::string name, Type type) : name_(std::move(name
   if (type_ == Type::Utf8) offsets_.push_back(0);
 }
 
-void ColumnBuilder::push_valid(bool valid) {
-  if ((length_ & 7) == 0) validity_.push_back(0);
-  if (valid) {
-    validity_.back() |= static_cast<uint8_t>(1u << (length_ & 7));
-  } else {
-    ++nulls_;
-  }
-  ++length_;
-}
-
 void ColumnBuilder::reserve(int64_t rows) {
-  const size_t total = static_cast<size_t>(length_ + rows);
-  validity_.reserve(total / 8 + 1);
+  if (length_ + rows > capacity_) grow(length_ + rows - capacity_);
+}
+
+void ColumnBuilder::grow(int64_t rows) {
+  capacity_ += rows;
+  const auto total = static_cast<size_t>(capacity_);
+  validity_.resize((total + 7) / 8);
   switch (type_) {
-    case Type::Utf8: offsets_.reserve(total + 1); break;
-    case Type::Int16: int16s_.reserve(total); break;
-    case Type::Int64: int64s_.reserve(total); break;
+    case Type::Utf8: offsets_.resize(total + 1); break;
+    case Type::Int16: int16s_.resize(total); break;
+    case Type::Int64: int64s_.resize(total); break;
   }
 }
 
-void ColumnBuilder::append_null() {
-  push_valid(false);
-  switch (type_) {
-    case Type::Utf8: offsets_.push_back(offsets_.back()); break;
-    case Type::Int16: int16s_.push_back(0); break;
-    case Type::Int64: int64s_.push_back(0); break;
-  }
-}
-
-void ColumnBuilder::append_text(std::string_view text) {
-  push_valid(true);
-  data_.append(text);
-  offsets_.push_back(static_cast<int32_t>(data_.size()));
-}
-
-void ColumnBuilder::append_int(int64_t value) {
-  push_valid(true);
-  if (type_ == Type::Int16) {
-    int16s_.push_back(static_cast<int16_t>(value));
-  } else {
-    int64s_.push_back(value);
-  }
+void ColumnBuilder::grow_text(size_t bytes) {
+  const size_t capacity = std::max(text_size_ + bytes, std::max<size_t>(2 * text_capacity_, 256));
+  auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+  if (text_size_ > 0) std::memcpy(grown.get(), text_.get(), text_size_);
+  text_ = std::move(grown);
+  text_capacity_ = capacity;
 }
 
 bool ColumnBuilder::has_room(size_t bytes) const {
-  return data_.size() + bytes <= static_cast<size_t>(std::numeric_limits<int32_t>::max());
+  return text_size_ + bytes <= static_cast<size_t>(std::numeric_limits<int32_t>::max());
 }
 
 namespace {

@@ -266,6 +266,34 @@ Result<Column, std::string> Column::read(const ArrowSchema& schema, const ArrowA
   return column;
 }
 
+Column::Plain Column::plain() const {
+  if (dictionary_) return Plain::Other;
+  switch (type_) {
+    case Type::Bool: return Plain::Bool;
+    case Type::Int8: return Plain::Int8;
+    case Type::Int16: return Plain::Int16;
+    case Type::Int32: return Plain::Int32;
+    case Type::Int64: return Plain::Int64;
+    case Type::Utf8: return Plain::Utf8;
+    case Type::Null:
+    case Type::UInt8:
+    case Type::UInt16:
+    case Type::UInt32:
+    case Type::UInt64:
+    case Type::Float16:
+    case Type::Float32:
+    case Type::Float64:
+    case Type::Decimal:
+    case Type::LargeUtf8:
+    case Type::Utf8View:
+    case Type::Struct:
+    case Type::Map:
+    case Type::OtherWithValidity:
+    case Type::OtherWithoutValidity: return Plain::Other;
+  }
+  return Plain::Other;
+}
+
 Cell Column::string_cell(const char* data, int64_t size) const {
   std::string_view text(data, static_cast<size_t>(size));
   if (!valid_utf8(text)) return unconvertible();

@@ -52,6 +52,16 @@ class Column {
     return dictionary_ ? dictionary_cell(at) : read_value(at);
   }
 
+  // The layouts a reader may take straight from the buffers, having looked at the type
+  // once for the whole column instead of once per cell: plain booleans, signed integers and
+  // strings with 32-bit offsets, not dictionary-encoded. Anything else is Other, read
+  // through cell().
+  enum class Plain { Other, Bool, Int8, Int16, Int32, Int64, Utf8 };
+  Plain plain() const;
+  // Whether the cell at the absolute position `at` (index + offset()) is null.
+  bool null_at(int64_t at) const { return type_ == Type::Null || is_null(at); }
+  const ArrowArray& array() const { return *array_; }
+
   // A struct column: its fields, in order, and their names.
   bool is_struct() const { return type_ == Type::Struct; }
   const std::vector<Column>& fields() const { return children_; }

@@ -1,6 +1,7 @@
 #include "batch/table_rows.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -55,38 +56,152 @@ void clear(Context& ctx) {
   (ctx.*Member).reset();
 }
 
+using Read = TableRows::Read;
+using ReadKey = TableRows::ReadKey;
+using Plain = Column::Plain;
+
+// Any column into any key, cell by cell: the reference the direct readers below agree with.
+template <Apply apply, Clear clear_key>
+Read through_cells(const Column& column, int64_t index, Context& ctx) {
+  const Cell cell = column.cell(index);
+  if (cell.kind == Cell::Kind::Null) {
+    clear_key(ctx);
+    return Read::Absent;
+  }
+  return apply(cell, ctx) ? Read::Set : Read::Rejected;
+}
+
+// The direct readers take the buffers as Column::read checked them; each gives what
+// through_cells gives for its layout.
+template <class T>
+T load_value(const ArrowArray& array, int64_t at) {
+  T value;
+  std::memcpy(&value, static_cast<const char*>(array.buffers[1]) + at * int64_t{sizeof(T)},
+              sizeof(T));
+  return value;
+}
+
+template <auto Member>
+Read utf8_into_string(const Column& column, int64_t index, Context& ctx) {
+  const int64_t at = index + column.offset();
+  if (column.null_at(at)) {
+    (ctx.*Member).reset();
+    return Read::Absent;
+  }
+  const ArrowArray& array = column.array();
+  // The last offset bounds the data buffer, whose size the interface does not give.
+  const int32_t last = load_value<int32_t>(array, array.offset + array.length);
+  const int32_t begin = load_value<int32_t>(array, at);
+  const int32_t end = load_value<int32_t>(array, at + 1);
+  if (begin < 0 || end < begin || end > last) return Read::Rejected;
+  const std::string_view text(static_cast<const char*>(array.buffers[2]) + begin,
+                              static_cast<size_t>(end - begin));
+  if (!valid_utf8(text)) return Read::Rejected;
+  auto& field = ctx.*Member;
+  // Assigning into the string already there reuses its room from the previous row.
+  if (field) {
+    field->assign(text);
+  } else {
+    field.emplace(text);
+  }
+  return Read::Set;
+}
+
+template <auto Member>
+Read bool_into_flag(const Column& column, int64_t index, Context& ctx) {
+  const int64_t at = index + column.offset();
+  if (column.null_at(at)) {
+    (ctx.*Member).reset();
+    return Read::Absent;
+  }
+  const auto* bits = static_cast<const uint8_t*>(column.array().buffers[1]);
+  ctx.*Member = ((bits[at >> 3] >> (at & 7)) & 1) != 0;
+  return Read::Set;
+}
+
+template <auto Member, class Int, class Stored>
+Read int_into_integer(const Column& column, int64_t index, Context& ctx) {
+  const int64_t at = index + column.offset();
+  if (column.null_at(at)) {
+    (ctx.*Member).reset();
+    return Read::Absent;
+  }
+  const Stored value = load_value<Stored>(column.array(), at);
+  if constexpr (sizeof(Stored) > sizeof(Int)) {
+    if (value < std::numeric_limits<Int>::min() || value > std::numeric_limits<Int>::max()) {
+      return Read::Rejected;
+    }
+  }
+  ctx.*Member = static_cast<Int>(value);
+  return Read::Set;
+}
+
 struct Key {
   std::string_view name;
   const char* type_word;
-  Apply apply;
   Clear clear;
+  ReadKey through_cells;
+  // The direct reader of a layout, or null where only through_cells will do.
+  ReadKey (*direct)(Plain);
 };
+
+template <auto Member>
+ReadKey string_direct(Plain plain) {
+  return plain == Plain::Utf8 ? utf8_into_string<Member> : nullptr;
+}
+
+template <auto Member>
+ReadKey bool_direct(Plain plain) {
+  return plain == Plain::Bool ? bool_into_flag<Member> : nullptr;
+}
+
+template <auto Member, class Int>
+ReadKey integer_direct(Plain plain) {
+  switch (plain) {
+    case Plain::Int8: return int_into_integer<Member, Int, int8_t>;
+    case Plain::Int16: return int_into_integer<Member, Int, int16_t>;
+    case Plain::Int32: return int_into_integer<Member, Int, int32_t>;
+    case Plain::Int64: return int_into_integer<Member, Int, int64_t>;
+    case Plain::Other:
+    case Plain::Bool:
+    case Plain::Utf8: return nullptr;
+  }
+  return nullptr;
+}
+
+template <auto Member>
+constexpr Key string_key(std::string_view name) {
+  return {name, "string", clear<Member>, through_cells<apply_string<Member>, clear<Member>>,
+          string_direct<Member>};
+}
+
+template <auto Member>
+constexpr Key bool_key(std::string_view name) {
+  return {name, "bool", clear<Member>, through_cells<apply_bool<Member>, clear<Member>>,
+          bool_direct<Member>};
+}
+
+template <auto Member, class Int>
+constexpr Key integer_key(std::string_view name) {
+  return {name, "integer", clear<Member>,
+          through_cells<apply_integer<Member, Int>, clear<Member>>, integer_direct<Member, Int>};
+}
 
 // make_ctx's keys in the order it reads them, which is the order of its messages.
 const Key kKeys[] = {
-    {"user_id", "string", apply_string<&Context::user_id>, clear<&Context::user_id>},
-    {"locale", "string", apply_string<&Context::locale>, clear<&Context::locale>},
-    {"device_id", "string", apply_string<&Context::device_id>, clear<&Context::device_id>},
-    {"canonical_url", "string", apply_string<&Context::canonical_url>,
-     clear<&Context::canonical_url>},
-    {"country_code", "string", apply_string<&Context::country_code>,
-     clear<&Context::country_code>},
-    {"origin_service", "string", apply_string<&Context::origin_service>,
-     clear<&Context::origin_service>},
-    {"user_is_employee", "bool", apply_bool<&Context::user_is_employee>,
-     clear<&Context::user_is_employee>},
-    {"logged_in", "bool", apply_bool<&Context::logged_in>, clear<&Context::logged_in>},
-    {"app_name", "string", apply_string<&Context::app_name>, clear<&Context::app_name>},
-    {"build_number", "integer", apply_integer<&Context::build_number, int32_t>,
-     clear<&Context::build_number>},
-    {"oauth_client_id", "string", apply_string<&Context::oauth_client_id>,
-     clear<&Context::oauth_client_id>},
-    {"cookie_created_timestamp", "integer",
-     apply_integer<&Context::cookie_created_timestamp, int64_t>,
-     clear<&Context::cookie_created_timestamp>},
-    {"loid_created_timestamp", "integer",
-     apply_integer<&Context::loid_created_timestamp, int64_t>,
-     clear<&Context::loid_created_timestamp>},
+    string_key<&Context::user_id>("user_id"),
+    string_key<&Context::locale>("locale"),
+    string_key<&Context::device_id>("device_id"),
+    string_key<&Context::canonical_url>("canonical_url"),
+    string_key<&Context::country_code>("country_code"),
+    string_key<&Context::origin_service>("origin_service"),
+    bool_key<&Context::user_is_employee>("user_is_employee"),
+    bool_key<&Context::logged_in>("logged_in"),
+    string_key<&Context::app_name>("app_name"),
+    integer_key<&Context::build_number, int32_t>("build_number"),
+    string_key<&Context::oauth_client_id>("oauth_client_id"),
+    integer_key<&Context::cookie_created_timestamp, int64_t>("cookie_created_timestamp"),
+    integer_key<&Context::loid_created_timestamp, int64_t>("loid_created_timestamp"),
 };
 constexpr std::string_view kOtherFields = "other_fields";
 
@@ -171,7 +286,10 @@ Result<TableRows, std::string> TableRows::bind(const ArrowSchema& schema, const 
     rows.entries_.push_back(EntryColumn{name, keep, std::move(*column)});
   }
   for (size_t k = 0; k < by_key.size(); ++k) {
-    if (by_key[k]) rows.keys_.push_back(KeyColumn{static_cast<int>(k), std::move(*by_key[k])});
+    if (!by_key[k]) continue;
+    ReadKey read = kKeys[k].direct(by_key[k]->plain());
+    if (read == nullptr) read = kKeys[k].through_cells;
+    rows.keys_.push_back(KeyColumn{static_cast<int>(k), std::move(*by_key[k]), read});
   }
   if (rows.other_fields_ && rows.other_fields_->is_struct()) {
     for (const std::string& name : rows.other_fields_->field_names()) {
@@ -239,10 +357,9 @@ const Context* TableRows::context(int64_t row, Context& scratch, std::string& er
                         !((row_validity_[(row + row_offset_) >> 3] >> ((row + row_offset_) & 7)) & 1);
   for (const KeyColumn& key : keys_) {
     const Key& spec = kKeys[key.key];
-    Cell cell = row_null ? Cell{} : key.column.cell(row + row_offset_);
-    if (cell.kind == Cell::Kind::Null) {
+    if (row_null) {
       spec.clear(scratch);
-    } else if (!spec.apply(cell, scratch)) {
+    } else if (key.read(key.column, row + row_offset_, scratch) == Read::Rejected) {
       spec.clear(scratch);
       append_message(error, spec.name, spec.type_word);
     }

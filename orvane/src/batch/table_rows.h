@@ -35,10 +35,19 @@ class TableRows : public RowSource {
   // or "other_fields entry" for the rest. For messages and tests.
   std::vector<std::pair<std::string, std::string>> bindings() const;
 
+  // What reading one key's cell did to the context: set the key, made it absent (a null),
+  // or rejected the value (the caller clears the key and adds make_ctx's message).
+  enum class Read { Set, Absent, Rejected };
+  // Reads the cell at `index` (as Column::cell takes it) into the key's field.
+  using ReadKey = Read (*)(const Column&, int64_t index, Context&);
+
  private:
   struct KeyColumn {
     int key;  // index into the table of make_ctx's keys
     Column column;
+    // Chosen once by the column's layout and the key's type, so that the common pairs
+    // (strings into string keys, integers into integer keys...) read the buffers directly.
+    ReadKey read;
   };
   struct EntryColumn {
     std::string name;
