@@ -234,7 +234,8 @@ bool walk_small_dict(PyObject* dict, std::array<PyObject*, kKeyCount>& found) {
 
 class ContextReader {
  public:
-  explicit ContextReader(PyObject* dict) : dict_(dict) {
+  // Converts into `out`, which the caller returns, so the record is built where it stays.
+  ContextReader(PyObject* dict, PyContext& out) : dict_(dict), context_(out.context), out_(out) {
     walked_ = walk_small_dict(dict, found_);
   }
 
@@ -283,17 +284,14 @@ class ContextReader {
     messages_.push_back(std::move(message));
   }
 
-  PyContext finish() && {
-    PyContext result{std::move(context_), std::nullopt};
-    if (!messages_.empty()) {
-      std::string joined;
-      for (size_t i = 0; i < messages_.size(); ++i) {
-        if (i > 0) joined += '\n';
-        joined += messages_[i];
-      }
-      result.err = PyOrvaneError{GenericError{std::move(joined)}};
+  void finish() {
+    if (messages_.empty()) return;
+    std::string joined;
+    for (size_t i = 0; i < messages_.size(); ++i) {
+      if (i > 0) joined += '\n';
+      joined += messages_[i];
     }
-    return result;
+    out_.err = PyOrvaneError{GenericError{std::move(joined)}};
   }
 
  private:
@@ -316,14 +314,16 @@ class ContextReader {
   PyObject* dict_;
   bool walked_ = false;
   std::array<PyObject*, kKeyCount> found_;
-  Context context_;
+  Context& context_;
+  PyContext& out_;
   std::vector<std::string> messages_;
 };
 
 }  // namespace
 
 PyContext convert_context(PyObject* dict) {
-  ContextReader reader(dict);
+  PyContext result;
+  ContextReader reader(dict, result);
   reader.string(kUserId, &Context::user_id);
   reader.string(kLocale, &Context::locale);
   reader.string(kDeviceId, &Context::device_id);
@@ -338,7 +338,8 @@ PyContext convert_context(PyObject* dict) {
   reader.integer<int64_t>(kCookieCreatedTimestamp, &Context::cookie_created_timestamp);
   reader.integer<int64_t>(kLoidCreatedTimestamp, &Context::loid_created_timestamp);
   reader.other_fields();
-  return std::move(reader).finish();
+  reader.finish();
+  return result;
 }
 
 }  // namespace orvane
