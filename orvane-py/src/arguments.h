@@ -36,6 +36,12 @@ struct Signature {
   std::array<PyObject*, N> bind(PyObject* const* args, Py_ssize_t nargs,
                                 PyObject* kwnames) const {
     std::array<PyObject*, N> out{};
+    // Nearly every call passes its arguments by position, which needs no name matching.
+    const auto given = static_cast<size_t>(nargs);
+    if (kwnames == nullptr && given >= required && given <= N) {
+      for (size_t i = 0; i < given; ++i) out[i] = args[i];
+      return out;
+    }
     bind_arguments(Parameters{function, names.data(), N, required}, args, nargs, kwnames,
                    out.data());
     return out;
