@@ -110,8 +110,8 @@ struct Scratch {
   std::string error_text;
 };
 
+// Fills `answer`, which comes in empty.
 void answer_of(const Orvane& engine, const ObservedRun& run, Scratch& scratch, Answer& answer) {
-  answer = Answer{};
   if (!run.result) {
     scratch.error_text = run.result.error().display();
     answer.error = scratch.error_text;
@@ -256,14 +256,15 @@ Answers assign(const Orvane& engine, std::string_view feature_name,
                       Answer answer;
                       const Context* ctx =
                           chunk.source->context(row, scratch.context, scratch.conversion_error);
-                      // The answer points into the run, which must outlive the write.
-                      ObservedRun run;
                       if (ctx == nullptr) {
                         answer.error = scratch.conversion_error;
-                      } else {
-                        run = decide_observed(engine, feature, *ctx);
-                        answer_of(engine, run, scratch, answer);
+                        writer.write(0, std::nullopt, answer);
+                        return;
                       }
+                      // Initialised straight from the call (no move into a default run);
+                      // the answer points into it, so it outlives the write.
+                      const ObservedRun run = decide_observed(engine, feature, *ctx);
+                      answer_of(engine, run, scratch, answer);
                       writer.write(0, std::nullopt, answer);
                     });
 }
@@ -287,10 +288,10 @@ Answers assign_all(const Orvane& engine, const std::vector<const RowSource*>& so
       [&](const Chunk& chunk, int64_t row, ChunkWriter& writer, Scratch& scratch) {
         const int64_t table_row = chunk.first_row + row - chunk.begin;
         const Context* ctx = chunk.source->context(row, scratch.context, scratch.conversion_error);
-        Answer answer;
-        if (ctx == nullptr) answer.error = scratch.conversion_error;
         for (const Feature* feature : features) {
+          Answer answer;
           if (ctx == nullptr) {
+            answer.error = scratch.conversion_error;
             writer.write(table_row, std::string_view(feature->name), answer);
             continue;
           }
