@@ -371,6 +371,66 @@ TEST(BatchAssign, FeatureLevelErrorsAreEveryRowsError) {
             "59|- -|-|-|-|Orvane not found.");
 }
 
+// Columns grow in steps when no room was reserved, and their buffers may hold room past
+// the last row; exported and read back, every cell must still be the one appended.
+TEST(BatchExport, ColumnsReadBackWhateverRoomWasReserved) {
+  struct Case {
+    const char* name;
+    int64_t reserved;
+  };
+  const Case kCases[] = {{"nothing reserved", 0}, {"room for some rows", 10},
+                         {"room for every row", 300}, {"room to spare", 1000}};
+  constexpr int kRows = 300;
+  // Row i: null every third row, else a text of i % 40 letters (empty ones too) and i * 7.
+  auto expected = [](int i) {
+    return i % 3 == 0 ? std::string("-|-|-")
+                      : std::string(i % 40, static_cast<char>('a' + i % 26)) + "|" +
+                            std::to_string(i * 7) + "|" + std::to_string(i * 7);
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    BuiltBatch batch;
+    batch.emplace_back("text", ColumnBuilder::Type::Utf8);
+    batch.emplace_back("small", ColumnBuilder::Type::Int16);
+    batch.emplace_back("large", ColumnBuilder::Type::Int64);
+    for (ColumnBuilder& column : batch) column.reserve(c.reserved);
+    for (int i = 0; i < kRows; ++i) {
+      if (i % 3 == 0) {
+        for (ColumnBuilder& column : batch) column.append_null();
+        continue;
+      }
+      batch[0].append_text(std::string(i % 40, static_cast<char>('a' + i % 26)));
+      batch[1].append_int(i * 7);
+      batch[2].append_int(i * 7);
+    }
+    ArrowSchema schema;
+    export_schema(batch, &schema);
+    ArrowArray array;
+    export_batch(std::move(batch), &array);
+    ASSERT_EQ(array.length, kRows);
+    std::vector<Column> columns;
+    for (int64_t k = 0; k < 3; ++k) {
+      EXPECT_EQ(array.children[k]->null_count, kRows / 3);
+      auto read = Column::read(*schema.children[k], *array.children[k]);
+      ASSERT_TRUE(read) << read.error();
+      columns.push_back(std::move(*read));
+    }
+    for (int i = 0; i < kRows; ++i) {
+      std::string line;
+      for (const Column& column : columns) {
+        const Cell cell = column.cell(i);
+        if (&column != &columns.front()) line += "|";
+        line += cell.kind == Cell::Kind::Null     ? std::string("-")
+                : cell.kind == Cell::Kind::String ? std::string(cell.text)
+                                                  : std::to_string(cell.integer);
+      }
+      ASSERT_EQ(line, expected(i)) << "row " << i;
+    }
+    array.release(&array);
+    schema.release(&schema);
+  }
+}
+
 TEST(BatchExport, StreamCarriesTheBatchesAndTheirType) {
   const Orvane engine = test_engine();
   ArrowTable table(generated_rows());
