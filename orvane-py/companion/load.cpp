@@ -10,7 +10,7 @@
 
 #include "arguments.h"
 #include "classes.h"
-#include "config/counting_input.h"
+#include "config/config_text.h"
 #include "engine/loader.h"
 #include "registry.h"
 

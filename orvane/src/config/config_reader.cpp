@@ -1,68 +1,16 @@
 #include "config/config_reader.h"
 
-#include <exception>
 #include <string>
 
-#include "config/config_sax.h"
-#include "config/counting_input.h"
+#include "config/config_text.h"
+#include "config/record_reader.h"
 
 namespace orvane {
 namespace {
 
-using config_detail::ConfigSax;
-using config_detail::CountingInput;
-using config_detail::ParserInput;
-using config_detail::Failure;
-using config_detail::Place;
-using config_detail::TextPosition;
-using config_detail::is_blank;
-
-JsonError at(std::variant<std::string, NestingTooDeep> message, TextPosition position) {
-  return JsonError{std::move(message), position.line, position.column};
-}
-
-// Messages that come from a whole record are placed where the reader stands after looking
-// past the record's last token for what follows it.
-TextPosition next_non_blank(CountingInput& input, bool peeked) {
-  if (peeked && !is_blank(input.last_byte())) return input.current();
-  for (;;) {
-    int byte = input.next();
-    if (byte == CountingInput::kEnd || !is_blank(static_cast<unsigned char>(byte))) {
-      return input.current();
-    }
-  }
-}
-
-Result<ExperimentConfig, JsonError> read_from(CountingInput& input) {
-  ExperimentConfig config;
-  ConfigSax sax(input, config);
-  bool ok = false;
-  try {
-    // The parser itself rather than Json::sax_parse, which only takes nlohmann's own inputs.
-    ok = nlohmann::detail::parser<Json, ParserInput>(ParserInput(input)).sax_parse(&sax, true);
-  } catch (const std::exception& e) {
-    return Unexpected{JsonError{e.what(), 0, 0}};
-  } catch (...) {
-    return Unexpected{JsonError{"unknown failure while reading the configuration", 0, 0}};
-  }
-  if (!input.read_error().empty()) return Unexpected{JsonError{input.read_error(), 0, 0}};
-  // nlohmann skips a byte order mark; to a strict reader it is a byte that starts no value.
-  if (input.first_byte_was(0xEF)) return Unexpected{JsonError{"expected value", 1, 1}};
-  if (ok) {
-    // nlohmann also takes a NUL byte for the end of the input; anything there is surplus.
-    if (!input.at_end()) return Unexpected{at("trailing characters", input.current())};
-    return config;
-  }
-  if (!sax.failure()) return Unexpected{at("expected value", input.current())};
-  const Failure& failure = *sax.failure();
-  switch (failure.place) {
-    case Place::Here: return Unexpected{at(failure.message, input.current())};
-    case Place::ValueStart:
-    case Place::At: return Unexpected{at(failure.message, input.position_of(failure.offset))};
-    case Place::NextNonBlank:
-      return Unexpected{at(failure.message, next_non_blank(input, sax.peeked_after_value()))};
-  }
-  return Unexpected{at(failure.message, input.current())};
+Result<ExperimentConfig, JsonError> read_whole(const config_detail::ConfigText& text) {
+  if (!text.read_error().empty()) return Unexpected{JsonError{text.read_error(), 0, 0}};
+  return config_detail::read_config_text(text.bytes());
 }
 
 }  // namespace
@@ -81,13 +29,11 @@ std::string JsonError::display() const {
 }
 
 Result<ExperimentConfig, JsonError> read_experiment_config_fd(int fd) {
-  CountingInput input(fd);
-  return read_from(input);
+  return read_whole(config_detail::ConfigText(fd));
 }
 
 Result<ExperimentConfig, JsonError> read_experiment_config(std::string_view text) {
-  CountingInput input(text);
-  return read_from(input);
+  return read_whole(config_detail::ConfigText(text));
 }
 
 }  // namespace orvane

@@ -49,11 +49,11 @@ std::string duplicate_field(std::string_view name) {
   return out;
 }
 
-std::string unknown_variant(std::string_view name, std::initializer_list<std::string_view> names) {
+std::string unknown_variant(std::string_view name, std::span<const std::string_view> names) {
   std::string out = "unknown variant `";
   out.append(name).append("`, expected ");
   if (names.size() == 2) {
-    out.append("`").append(*names.begin()).append("` or `").append(*(names.begin() + 1)).append("`");
+    out.append("`").append(names[0]).append("` or `").append(names[1]).append("`");
     return out;
   }
   if (names.size() > 2) out += "one of ";

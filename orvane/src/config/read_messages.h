@@ -4,7 +4,7 @@
 // the file holds and what the record wanted.
 
 #include <cstdint>
-#include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -31,6 +31,6 @@ std::string invalid_length(size_t length, std::string_view expected);
 std::string missing_field(std::string_view name);
 std::string duplicate_field(std::string_view name);
 // "unknown variant `x`, expected one of `a`, `b`, `c`" (or "`a` or `b`" for two names).
-std::string unknown_variant(std::string_view name, std::initializer_list<std::string_view> names);
+std::string unknown_variant(std::string_view name, std::span<const std::string_view> names);
 
 }  // namespace orvane::config_detail
