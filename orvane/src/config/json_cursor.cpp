@@ -1,6 +1,7 @@
 #include "config/json_cursor.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -15,6 +16,15 @@ constexpr const char* kEofString = "EOF while parsing a string";
 constexpr const char* kInvalidNumber = "invalid number";
 
 bool is_digit(int byte) { return byte >= '0' && byte <= '9'; }
+
+// The bytes that end the plain run of a string: its closing quote, an escape, a control.
+constexpr auto kStringStops = [] {
+  std::array<bool, 256> stops{};
+  for (size_t byte = 0; byte < 0x20; ++byte) stops[byte] = true;
+  stops['"'] = true;
+  stops['\\'] = true;
+  return stops;
+}();
 
 int hex_value(int byte) {
   if (byte >= '0' && byte <= '9') return byte - '0';
@@ -150,9 +160,11 @@ bool JsonCursor::string(std::string_view& out) {
   // Most strings hold no escape: they are found with one scan and borrowed.
   size_t start = next_;
   size_t end = start;
+  unsigned char seen = 0;  // the bits of every byte: ASCII text needs no UTF-8 check
   while (end < size_) {
     auto byte = static_cast<unsigned char>(data_[end]);
-    if (byte == '"' || byte == '\\' || byte < 0x20) break;
+    if (kStringStops[byte]) break;
+    seen |= byte;
     ++end;
   }
   next_ = end;
@@ -160,6 +172,7 @@ bool JsonCursor::string(std::string_view& out) {
   if (end < size_ && data_[end] == '"') {
     eat();
     out = std::string_view(data_ + start, end - start);
+    if (seen < 0x80) return true;
   } else {
     scratch_.assign(data_ + start, end - start);
     for (;;) {
