@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -303,6 +304,33 @@ TEST(ConfigReader, ReadsThroughAFileDescriptor) {
   EXPECT_EQ(read->front().first, "r0");
   EXPECT_EQ(read->back().first, "last");
   EXPECT_EQ(read->back().second.experiment.experiment_version, 9u);
+}
+
+TEST(ConfigReader, MessagesInALargeFileStandWhereTheyDoInTheText) {
+  // The pages of a file's text are given back as the reader passes them, megabytes at a
+  // time; a message after that point still names the line and column of the whole text,
+  // whether its line began before that point or after it.
+  std::string lines = long_document(100000);
+  std::string one_line = lines;
+  std::replace(one_line.begin(), one_line.end(), '\n', ' ');
+  ASSERT_GT(lines.size(), 3u * (4u << 20));
+  const std::pair<const std::string*, std::string> kCases[] = {
+      {&lines, "invalid value: integer `-1`, expected u32 at line 100002 column 15"},
+      {&one_line, "invalid value: integer `-1`, expected u32 at line 1 column " +
+                      std::to_string(one_line.size() - 2)},
+  };
+  for (const auto& [doc, expected] : kCases) {
+    FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fwrite(doc->data(), 1, doc->size(), file), doc->size());
+    std::fflush(file);
+    std::rewind(file);
+    Result<ExperimentConfig, JsonError> read = read_experiment_config_fd(fileno(file));
+    std::fclose(file);
+    ASSERT_FALSE(read.has_value());
+    EXPECT_EQ(read.error().display(), expected);
+    EXPECT_EQ(error_text(*doc), expected);
+  }
 }
 
 TEST(ConfigReader, ReadsThroughAPipe) {

@@ -10,7 +10,7 @@ namespace {
 
 Result<ExperimentConfig, JsonError> read_whole(const config_detail::ConfigText& text) {
   if (!text.read_error().empty()) return Unexpected{JsonError{text.read_error(), 0, 0}};
-  return config_detail::read_config_text(text.bytes());
+  return config_detail::read_config_text(text.bytes(), text.releasable());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "config/config_text.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +32,19 @@ std::string too_large(std::optional<uint64_t> file_size) {
                      std::to_string(kMaxConfigBytes) + " bytes";
   if (file_size) text += " (the file holds " + std::to_string(*file_size) + " bytes)";
   return text;
+}
+
+}  // namespace
+
+void ConfigText::Unmap::operator()(char* pages) const { ::munmap(pages, size); }
+
+namespace {
+
+// Anonymous pages rather than the heap, so that pages read past can be given back.
+std::unique_ptr<char, ConfigText::Unmap> map_pages(size_t size) {
+  void* pages = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (pages == MAP_FAILED) throw std::bad_alloc();
+  return std::unique_ptr<char, ConfigText::Unmap>(static_cast<char*>(pages), ConfigText::Unmap{size});
 }
 
 }  // namespace
@@ -73,8 +87,7 @@ void ConfigText::read_all(int fd) {
     }
     capacity = static_cast<size_t>(file_size) + 1;
   }
-  // Not zero-filled first: every byte read is one read() wrote.
-  owned_ = std::make_unique_for_overwrite<char[]>(capacity);
+  owned_ = map_pages(capacity);
   size_t used = 0;
   // A stream (a pipe, a device) may never end: reading stops as soon as what came shows the
   // document cannot be valid, which is certain at a NUL byte (no token holds one, and in a
@@ -83,7 +96,7 @@ void ConfigText::read_all(int fd) {
   bool first_seen = false;
   auto cannot_be_valid = [&] {
     for (; looked_at < used; ++looked_at) {
-      auto byte = static_cast<unsigned char>(owned_[looked_at]);
+      auto byte = static_cast<unsigned char>(owned_.get()[looked_at]);
       if (byte == 0) return true;
       if (!first_seen && !is_blank(byte)) {
         first_seen = true;
@@ -99,7 +112,7 @@ void ConfigText::read_all(int fd) {
         break;
       }
       const size_t larger_capacity = std::min(2 * capacity, kMaxConfigBytes + 1);
-      auto larger = std::make_unique_for_overwrite<char[]>(larger_capacity);
+      auto larger = map_pages(larger_capacity);
       std::memcpy(larger.get(), owned_.get(), used);
       owned_ = std::move(larger);
       capacity = larger_capacity;

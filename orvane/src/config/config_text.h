@@ -23,14 +23,23 @@ class ConfigText {
   ConfigText& operator=(const ConfigText&) = delete;
 
   std::string_view bytes() const { return {data_, size_}; }
+  // Whether the bytes are a file's, in whole pages of their own that the reader may give
+  // back to the system once it has read past them.
+  bool releasable() const { return owned_ != nullptr; }
   // Why reading stopped early (an OS error, no memory, over the size limit); empty when
   // the text is whole.
   const std::string& read_error() const { return read_error_; }
 
+  // Unmaps the pages of a file's bytes.
+  struct Unmap {
+    size_t size;
+    void operator()(char* pages) const;
+  };
+
  private:
   void read_all(int fd);
 
-  std::unique_ptr<char[]> owned_;  // a file's bytes; empty for a borrowed text
+  std::unique_ptr<char, Unmap> owned_;  // a file's bytes, mapped pages; empty when borrowed
   const char* data_ = nullptr;
   size_t size_ = 0;
   std::string read_error_;

@@ -1,5 +1,8 @@
 #include "config/json_cursor.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -91,11 +94,27 @@ void append_utf8(std::string& out, uint32_t code) {
 JsonError JsonCursor::error() const {
   if (!failure_) return JsonError{"expected value", 1, 1};
   size_t at = failure_->at.value_or(counted());
-  std::string_view before(data_, at);
-  size_t line_start = before.rfind('\n');
-  line_start = line_start == std::string_view::npos ? 0 : line_start + 1;
-  size_t line = 1 + static_cast<size_t>(std::count(before.begin(), before.begin() + line_start, '\n'));
+  std::string_view before(data_ + released_, at - released_);
+  size_t newline = before.rfind('\n');
+  size_t line_start = newline == std::string_view::npos ? line_start_ : released_ + newline + 1;
+  size_t line = 1 + released_lines_ +
+                static_cast<size_t>(std::count(data_ + released_, data_ + std::max(line_start, released_), '\n'));
   return JsonError{failure_->message, line, at - line_start};
+}
+
+void JsonCursor::release_read() {
+  if (!releasable_) return;
+  // In steps of a few megabytes: each is one system call and one count of its lines.
+  constexpr size_t kStep = size_t{4} << 20;
+  static const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  size_t cut = next_ - next_ % page;
+  if (cut < released_ + kStep) return;
+  std::string_view part(data_ + released_, cut - released_);
+  size_t newline = part.rfind('\n');
+  if (newline != std::string_view::npos) line_start_ = released_ + newline + 1;
+  released_lines_ += static_cast<size_t>(std::count(part.begin(), part.end(), '\n'));
+  ::madvise(const_cast<char*>(data_) + released_, cut - released_, MADV_DONTNEED);
+  released_ = cut;
 }
 
 bool JsonCursor::literal(std::string_view rest) {

@@ -19,7 +19,9 @@ class JsonCursor {
  public:
   static constexpr int kEnd = -1;
 
-  explicit JsonCursor(std::string_view text) : data_(text.data()), size_(text.size()) {}
+  // With `releasable`, the text is in pages of its own that release_read() may give back.
+  JsonCursor(std::string_view text, bool releasable)
+      : data_(text.data()), size_(text.size()), releasable_(releasable) {}
 
   // The next byte, counted as read from now on; kEnd at the end.
   int peek() {
@@ -65,6 +67,11 @@ class JsonCursor {
   // The end of an object that names a variant: it holds that one member. A comma there is
   // no value; the message stands at the last of the commas read in a row.
   bool end_variant();
+
+  // Gives the whole pages of bytes read so far back to the system (when the text allows
+  // it), so that a large file does not stay resident beside the records read from it.
+  // Messages are placed after this point only; the lines before it are kept as a count.
+  void release_read();
 
   // Opening a container: false (with the failure) past the nesting limit.
   bool enter() {
@@ -126,6 +133,10 @@ class JsonCursor {
   size_t next_ = 0;      // the first byte not yet eaten
   bool peeked_ = false;  // whether data_[next_] was looked at
   size_t depth_ = 0;
+  bool releasable_;
+  size_t released_ = 0;        // bytes given back, from the start
+  size_t released_lines_ = 0;  // newlines among them
+  size_t line_start_ = 0;      // where the line after the last of them starts
   std::optional<Failure> failure_;
   std::string scratch_;
 };

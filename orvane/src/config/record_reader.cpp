@@ -594,7 +594,9 @@ bool Reader::config(ExperimentConfig& out) {
       // A later record under the same key replaces the earlier one where it stood.
       out[it->second].second = Experiment{};
     }
-    return in_.colon() && experiment(out[it->second].second);
+    if (!in_.colon() || !experiment(out[it->second].second)) return false;
+    in_.release_read();
+    return true;
   });
   if (!ok) return false;
   if (in_.skip_blanks() != JsonCursor::kEnd) return in_.fail("trailing characters");
@@ -603,8 +605,8 @@ bool Reader::config(ExperimentConfig& out) {
 
 }  // namespace
 
-Result<ExperimentConfig, JsonError> read_config_text(std::string_view text) {
-  JsonCursor in(text);
+Result<ExperimentConfig, JsonError> read_config_text(std::string_view text, bool releasable) {
+  JsonCursor in(text, releasable);
   ExperimentConfig config;
   if (!Reader(in).config(config)) return Unexpected{in.error()};
   return config;

@@ -8,6 +8,8 @@
 
 namespace orvane::config_detail {
 
-Result<ExperimentConfig, JsonError> read_config_text(std::string_view text);
+// With `releasable`, the text's pages may be given back to the system as they are read
+// past (see JsonCursor::release_read); the text must not be read afterwards.
+Result<ExperimentConfig, JsonError> read_config_text(std::string_view text, bool releasable);
 
 }  // namespace orvane::config_detail
