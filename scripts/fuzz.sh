@@ -29,11 +29,14 @@ cmake --build build/fuzz --target "${targets[@]}"
 rm -rf build/fuzz-artifacts && mkdir -p build/fuzz-artifacts
 for target in "${targets[@]}"; do
   seeds=(orvane/fuzz/seeds/${target%_fuzz})
-  # The reader's own test documents, the example and the rich configuration seed the
-  # configuration target too.
-  [ "$target" = config_fuzz ] && seeds+=(orvane/tests/testdata/config examples orvane/fuzz/rich_config.json)
   corpus=build/fuzz-corpus/$target
   mkdir -p "$corpus"
+  # The reader's own test documents and the example seed the configuration target too, and
+  # the rich configuration joins its corpus (libFuzzer takes directories only).
+  if [ "$target" = config_fuzz ]; then
+    seeds+=(orvane/tests/testdata/config examples)
+    cp orvane/fuzz/rich_config.json "$corpus/"
+  fi
   echo "== $target for ${seconds}s"
   build/fuzz/orvane/fuzz/$target "$corpus" "${seeds[@]}" \
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
