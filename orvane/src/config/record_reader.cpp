@@ -44,6 +44,15 @@ std::string unknown_name(std::string_view name, const std::string_view (&names)[
   return unknown_variant(name, std::span<const std::string_view>(names, N));
 }
 
+// The value of EQ is read whole, as written (members keep their order and repeats), and
+// then matched against (field, value) and then (field, values); the first shape that fits
+// wins, and a miss names neither attempt.
+struct EqInput {
+  bool object = false;
+  std::vector<std::pair<std::string, Json>> members;
+  std::vector<Json> items;
+};
+
 class Reader;
 
 // One member of a record kind: its name, whether it must be given, and how its value is
@@ -117,6 +126,9 @@ class Reader {
   bool number_here(Scalar& out, std::string_view expected);
 
   JsonCursor& in_;
+  // EQ values never hold another EQ, so one scratch input serves them all and keeps its
+  // storage from one to the next.
+  EqInput eq_input_;
 };
 
 // The schema tables. The array form of a record lists its members in this order.
@@ -399,15 +411,6 @@ bool Reader::tree(TargetingTree& out) {
   return in_.end_variant();
 }
 
-// The value of EQ is read whole, as written (members keep their order and repeats), and
-// then matched against (field, value) and then (field, values); the first shape that fits
-// wins, and a miss names neither attempt.
-struct EqInput {
-  bool object = false;
-  std::vector<std::pair<std::string, Json>> members;
-  std::vector<Json> items;
-};
-
 bool eq_field(const Json& value, std::optional<ContextField>& field) {
   const std::string* text = value.get_ptr<const std::string*>();
   if (text == nullptr) return false;
@@ -447,7 +450,10 @@ bool match_eq(EqInput& in, bool many, EqNode& out) {
 
 bool Reader::eq(EqNode& out) {
   int byte = in_.skip_blanks();
-  EqInput input;
+  EqInput& input = eq_input_;
+  input.object = false;
+  input.members.clear();
+  input.items.clear();
   if (byte == '{' || byte == '[') {
     if (!in_.enter()) return false;
     in_.eat();
