@@ -111,6 +111,8 @@ class Reader {
   bool whole(T& out, std::string_view expected);
   template <class T>
   bool floating(T& out, std::string_view expected);
+  template <size_t N>
+  bool variant_head(const std::string_view (&names)[N], size_t& index, bool& object);
   template <class T, size_t N>
   bool plain_enum(const std::string_view (&names)[N], const T (&values)[N], T& out);
   bool unit();
@@ -333,13 +335,14 @@ bool Reader::unit() {
   return in_.literal("ull");
 }
 
-// An enumeration of names: the name as a string, or an object holding the name with a
-// null. Anything else is no value at all here.
-template <class T, size_t N>
-bool Reader::plain_enum(const std::string_view (&names)[N], const T (&values)[N], T& out) {
+// The name that opens a variant of an enumeration: written as a string, or as the one
+// member of an object (`object` says which; the cursor is then inside the object, at the
+// colon). Anything else is no value at all here.
+template <size_t N>
+bool Reader::variant_head(const std::string_view (&names)[N], size_t& index, bool& object) {
   int byte = in_.skip_blanks();
   if (byte == JsonCursor::kEnd) return in_.fail("EOF while parsing a value");
-  const bool object = byte == '{';
+  object = byte == '{';
   if (!object && byte != '"') return in_.fail("expected value");
   if (object) {
     if (!in_.enter()) return false;
@@ -351,9 +354,20 @@ bool Reader::plain_enum(const std::string_view (&names)[N], const T (&values)[N]
   in_.eat();
   std::string_view name;
   if (!in_.string(name)) return false;
-  std::optional<size_t> index = find_name(names, name);
-  if (!index) return in_.fail(unknown_name(name, names));
-  out = values[*index];
+  std::optional<size_t> found = find_name(names, name);
+  if (!found) return in_.fail(unknown_name(name, names));
+  index = *found;
+  return true;
+}
+
+// An enumeration of names: the name as a string, or an object holding the name with a
+// null.
+template <class T, size_t N>
+bool Reader::plain_enum(const std::string_view (&names)[N], const T (&values)[N], T& out) {
+  size_t index = 0;
+  bool object = false;
+  if (!variant_head(names, index, object)) return false;
+  out = values[index];
   if (!object) return true;
   if (!in_.colon() || !unit()) return false;
   in_.leave();
@@ -361,30 +375,17 @@ bool Reader::plain_enum(const std::string_view (&names)[N], const T (&values)[N]
 }
 
 bool Reader::tree(TargetingTree& out) {
-  int byte = in_.skip_blanks();
-  if (byte == JsonCursor::kEnd) return in_.fail("EOF while parsing a value");
-  if (byte != '{' && byte != '"') return in_.fail("expected value");
-  const bool object = byte == '{';
-  if (object) {
-    if (!in_.enter()) return false;
-    in_.eat();
-    byte = in_.skip_blanks();
-    if (byte == JsonCursor::kEnd) return in_.fail("EOF while parsing a value");
-    if (byte != '"') return in_.invalid_type_here("variant identifier", /*named=*/true);
-  }
-  in_.eat();
-  std::string_view name;
-  if (!in_.string(name)) return false;
-  std::optional<size_t> index = find_name(kTreeNames, name);
-  if (!index) return in_.fail(unknown_name(name, kTreeNames));
+  size_t index = 0;
+  bool object = false;
+  if (!variant_head(kTreeNames, index, object)) return false;
   // A bare name has no operands, which every operator needs.
   if (!object) {
-    return in_.fail_unplaced(*index <= 3 ? "invalid type: unit variant, expected newtype variant"
-                                         : "invalid type: unit variant, expected struct variant");
+    return in_.fail_unplaced(index <= 3 ? "invalid type: unit variant, expected newtype variant"
+                                        : "invalid type: unit variant, expected struct variant");
   }
   if (!in_.colon()) return false;
   bool ok = false;
-  switch (*index) {
+  switch (index) {
     case 0: ok = trees(out.node.emplace<AllNode>().children); break;
     case 1: ok = trees(out.node.emplace<AnyNode>().children); break;
     case 2: {
@@ -401,8 +402,8 @@ bool Reader::tree(TargetingTree& out) {
     default: {
       static constexpr Comp kComps[] = {Comp::Gt, Comp::Lt, Comp::Ge, Comp::Le};
       CompareNode& node =
-          out.node.emplace<CompareNode>(CompareNode{kComps[*index - 5], ContextField::from_name(""), 0.0});
-      ok = record(node, kCompareMembers, "struct variant TargetingTree::" + std::string(kTreeNames[*index]));
+          out.node.emplace<CompareNode>(CompareNode{kComps[index - 5], ContextField::from_name(""), 0.0});
+      ok = record(node, kCompareMembers, "struct variant TargetingTree::" + std::string(kTreeNames[index]));
       break;
     }
   }
