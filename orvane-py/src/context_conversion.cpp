@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/json.h"
+#include "context/fixed_fields.h"
 
 namespace nb = nanobind;
 
@@ -115,30 +116,40 @@ std::optional<JsonObject> read_other_fields(PyObject* value) {
   return fields;
 }
 
-// The keys make_ctx reads, in the order their messages appear.
-enum Key : size_t {
-  kUserId,
-  kLocale,
-  kDeviceId,
-  kCanonicalUrl,
-  kCountryCode,
-  kOriginService,
-  kUserIsEmployee,
-  kLoggedIn,
-  kAppName,
-  kBuildNumber,
-  kOauthClientId,
-  kCookieCreatedTimestamp,
-  kLoidCreatedTimestamp,
-  kOtherFields,
-  kKeyCount,
-};
+// The keys make_ctx reads, in the order their messages appear: the fixed fields in their
+// read order, then other_fields. A key is its position in that order.
+using Key = size_t;
+constexpr Key kOtherFields = kFixedFieldCount;
+constexpr size_t kKeyCount = kFixedFieldCount + 1;
 
-constexpr std::array<std::string_view, kKeyCount> kKeyNames = {
-    "user_id",        "locale",           "device_id",  "canonical_url", "country_code",
-    "origin_service", "user_is_employee", "logged_in",  "app_name",      "build_number",
-    "oauth_client_id", "cookie_created_timestamp", "loid_created_timestamp", "other_fields",
-};
+constexpr std::array<std::string_view, kKeyCount> kKeyNames = [] {
+  std::array<std::string_view, kKeyCount> names{};
+  for (Key key = 0; key < kFixedFieldCount; ++key) {
+    names[key] = fixed_field_info(kReadOrder[key]).name;
+  }
+  names[kOtherFields] = kOtherFieldsName;
+  return names;
+}();
+
+constexpr bool is_integer(FixedField field) {
+  const FieldValue value = fixed_field_info(field).value;
+  return value == FieldValue::Int32 || value == FieldValue::Int64;
+}
+
+// The keys of the integer fields, whose values are read through the index protocol.
+constexpr auto kIntegerKeys = [] {
+  constexpr size_t kCount = [] {
+    size_t count = 0;
+    for (FixedField field : kReadOrder) count += is_integer(field) ? 1 : 0;
+    return count;
+  }();
+  std::array<Key, kCount> keys{};
+  size_t size = 0;
+  for (Key key = 0; key < kFixedFieldCount; ++key) {
+    if (is_integer(kReadOrder[key])) keys[size++] = key;
+  }
+  return keys;
+}();
 
 // Each key as a Python str, made and interned once: a lookup by C string would build and
 // hash a new str for each of the fourteen keys on every make_ctx, and keys written as
@@ -226,7 +237,7 @@ bool walk_small_dict(PyObject* dict, std::array<PyObject*, kKeyCount>& found) {
         return false;
     }
   }
-  for (Key integer : {kBuildNumber, kCookieCreatedTimestamp, kLoidCreatedTimestamp}) {
+  for (Key integer : kIntegerKeys) {
     if (found[integer] != nullptr && index_may_run_code(found[integer])) return false;
   }
   return true;
@@ -270,6 +281,24 @@ class ContextReader {
   template <class Int>
   void integer(Key key, std::optional<Int> Context::*member) {
     field(key, member, "integer", read_integer<Int>);
+  }
+  // The fixed field read at position `At` of make_ctx's keys.
+  template <Key At>
+  void fixed() {
+    constexpr const FixedFieldInfo& info = fixed_field_info(kReadOrder[At]);
+    if constexpr (info.value == FieldValue::String) {
+      string(At, info.text);
+    } else if constexpr (info.value == FieldValue::Bool) {
+      boolean(At, info.flag);
+    } else if constexpr (info.value == FieldValue::Int32) {
+      integer<int32_t>(At, info.int32);
+    } else {
+      integer<int64_t>(At, info.int64);
+    }
+  }
+  template <Key... At>
+  void fixed_fields(std::index_sequence<At...>) {
+    (fixed<At>(), ...);
   }
   void other_fields() {
     field(kOtherFields, &Context::other_fields, "hashmap", read_other_fields);
@@ -324,19 +353,7 @@ class ContextReader {
 PyContext convert_context(PyObject* dict) {
   PyContext result;
   ContextReader reader(dict, result);
-  reader.string(kUserId, &Context::user_id);
-  reader.string(kLocale, &Context::locale);
-  reader.string(kDeviceId, &Context::device_id);
-  reader.string(kCanonicalUrl, &Context::canonical_url);
-  reader.string(kCountryCode, &Context::country_code);
-  reader.string(kOriginService, &Context::origin_service);
-  reader.boolean(kUserIsEmployee, &Context::user_is_employee);
-  reader.boolean(kLoggedIn, &Context::logged_in);
-  reader.string(kAppName, &Context::app_name);
-  reader.integer<int32_t>(kBuildNumber, &Context::build_number);
-  reader.string(kOauthClientId, &Context::oauth_client_id);
-  reader.integer<int64_t>(kCookieCreatedTimestamp, &Context::cookie_created_timestamp);
-  reader.integer<int64_t>(kLoidCreatedTimestamp, &Context::loid_created_timestamp);
+  reader.fixed_fields(std::make_index_sequence<kFixedFieldCount>());
   reader.other_fields();
   reader.finish();
   return result;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "context/fixed_fields.h"
+
 namespace orvane {
 namespace {
 
@@ -28,6 +30,41 @@ TEST(ContextField, NamesRoundTripExactly) {
   }
   EXPECT_EQ(ContextField::from_name("user_id"), ContextField::fixed(FixedField::UserId));
   EXPECT_FALSE(ContextField::from_name("x") == ContextField::from_name("y"));
+}
+
+// Each field's row must point at the member of its own name: setting one member by hand
+// makes that field, and only that one, present through the table.
+TEST(FixedFields, EachRowReadsTheMemberOfItsName) {
+  struct Case { const char* name; void (*set)(Context&); };
+  const Case kCases[] = {
+      {"user_id", [](Context& c) { c.user_id = "x"; }},
+      {"device_id", [](Context& c) { c.device_id = "x"; }},
+      {"canonical_url", [](Context& c) { c.canonical_url = "x"; }},
+      {"locale", [](Context& c) { c.locale = "x"; }},
+      {"country_code", [](Context& c) { c.country_code = "x"; }},
+      {"origin_service", [](Context& c) { c.origin_service = "x"; }},
+      {"app_name", [](Context& c) { c.app_name = "x"; }},
+      {"user_is_employee", [](Context& c) { c.user_is_employee = true; }},
+      {"logged_in", [](Context& c) { c.logged_in = false; }},
+      {"build_number", [](Context& c) { c.build_number = 7; }},
+      {"cookie_created_timestamp", [](Context& c) { c.cookie_created_timestamp = 7; }},
+      {"loid_created_timestamp", [](Context& c) { c.loid_created_timestamp = 7; }},
+      {"oauth_client_id", [](Context& c) { c.oauth_client_id = "x"; }},
+  };
+  ASSERT_EQ(std::size(kCases), kFixedFieldCount);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Context ctx;
+    c.set(ctx);
+    for (const FixedFieldInfo& info : kFixedFields) {
+      const bool present = !std::holds_alternative<std::monostate>(
+          view_field(ContextField::fixed(info.field), ctx));
+      EXPECT_EQ(present, info.name == c.name) << info.name;
+    }
+    const std::string debug = context_debug(ctx);
+    EXPECT_NE(debug.find(std::string(c.name) + ": Some("), std::string::npos) << debug;
+    EXPECT_EQ(debug.find("Some("), debug.rfind("Some(")) << debug;
+  }
 }
 
 TEST(Context, GetValue) {

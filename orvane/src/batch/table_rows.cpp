@@ -1,9 +1,12 @@
 #include "batch/table_rows.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <utility>
+
+#include "context/fixed_fields.h"
 
 namespace orvane {
 namespace {
@@ -187,23 +190,29 @@ constexpr Key integer_key(std::string_view name) {
           through_cells<apply_integer<Member, Int>, clear<Member>>, integer_direct<Member, Int>};
 }
 
+// The key of one fixed field, read through the member the context table names for it.
+template <FixedField Field>
+constexpr Key key_of() {
+  constexpr const FixedFieldInfo& info = fixed_field_info(Field);
+  if constexpr (info.value == FieldValue::String) {
+    return string_key<info.text>(info.name);
+  } else if constexpr (info.value == FieldValue::Bool) {
+    return bool_key<info.flag>(info.name);
+  } else if constexpr (info.value == FieldValue::Int32) {
+    return integer_key<info.int32, int32_t>(info.name);
+  } else {
+    return integer_key<info.int64, int64_t>(info.name);
+  }
+}
+
+template <size_t... I>
+constexpr std::array<Key, sizeof...(I)> keys_in_read_order(std::index_sequence<I...>) {
+  return {key_of<kReadOrder[I]>()...};
+}
+
 // make_ctx's keys in the order it reads them, which is the order of its messages.
-const Key kKeys[] = {
-    string_key<&Context::user_id>("user_id"),
-    string_key<&Context::locale>("locale"),
-    string_key<&Context::device_id>("device_id"),
-    string_key<&Context::canonical_url>("canonical_url"),
-    string_key<&Context::country_code>("country_code"),
-    string_key<&Context::origin_service>("origin_service"),
-    bool_key<&Context::user_is_employee>("user_is_employee"),
-    bool_key<&Context::logged_in>("logged_in"),
-    string_key<&Context::app_name>("app_name"),
-    integer_key<&Context::build_number, int32_t>("build_number"),
-    string_key<&Context::oauth_client_id>("oauth_client_id"),
-    integer_key<&Context::cookie_created_timestamp, int64_t>("cookie_created_timestamp"),
-    integer_key<&Context::loid_created_timestamp, int64_t>("loid_created_timestamp"),
-};
-constexpr std::string_view kOtherFields = "other_fields";
+constexpr auto kKeys = keys_in_read_order(std::make_index_sequence<kFixedFieldCount>());
+constexpr std::string_view kOtherFields = kOtherFieldsName;
 
 void append_message(std::string& error, std::string_view key, const char* type_word) {
   if (!error.empty()) error += '\n';

@@ -3,22 +3,37 @@
 #include <charconv>
 
 #include "base/debug_text.h"
+#include "context/fixed_fields.h"
 
 namespace orvane {
 namespace {
 
+DebugNode field_debug_node(const FixedFieldInfo& info, const Context& ctx) {
+  std::optional<DebugNode> shown;
+  switch (info.value) {
+    case FieldValue::String:
+      if (const auto& v = ctx.*info.text) shown = DebugNode::string(*v);
+      break;
+    case FieldValue::Bool:
+      if (const auto& v = ctx.*info.flag) shown = DebugNode::leaf(*v ? "true" : "false");
+      break;
+    case FieldValue::Int32:
+      if (const auto& v = ctx.*info.int32) shown = DebugNode::leaf(std::to_string(*v));
+      break;
+    case FieldValue::Int64:
+      if (const auto& v = ctx.*info.int64) shown = DebugNode::leaf(std::to_string(*v));
+      break;
+  }
+  return DebugNode::optional(std::move(shown));
+}
+
 DebugNode context_debug_node(const Context& ctx) {
-  auto str = [](const std::optional<std::string>& v) {
-    return DebugNode::optional(v ? std::optional(DebugNode::string(*v)) : std::nullopt);
-  };
-  auto boolean = [](const std::optional<bool>& v) {
-    return DebugNode::optional(v ? std::optional(DebugNode::leaf(*v ? "true" : "false"))
-                                 : std::nullopt);
-  };
-  auto integer = [](const auto& v) {
-    return DebugNode::optional(v ? std::optional(DebugNode::leaf(std::to_string(*v)))
-                                 : std::nullopt);
-  };
+  std::vector<std::pair<std::string, DebugNode>> fields;
+  fields.reserve(kFixedFieldCount + 1);
+  for (FixedField field : kShownOrder) {
+    const FixedFieldInfo& info = fixed_field_info(field);
+    fields.emplace_back(std::string(info.name), field_debug_node(info, ctx));
+  }
   std::optional<DebugNode> others;
   if (ctx.other_fields) {
     std::vector<std::pair<DebugNode, DebugNode>> entries;
@@ -27,23 +42,8 @@ DebugNode context_debug_node(const Context& ctx) {
     }
     others = DebugNode::map(std::move(entries));
   }
-  return DebugNode::record(
-      "Context", {
-                     {"user_id", str(ctx.user_id)},
-                     {"locale", str(ctx.locale)},
-                     {"country_code", str(ctx.country_code)},
-                     {"device_id", str(ctx.device_id)},
-                     {"canonical_url", str(ctx.canonical_url)},
-                     {"origin_service", str(ctx.origin_service)},
-                     {"user_is_employee", boolean(ctx.user_is_employee)},
-                     {"logged_in", boolean(ctx.logged_in)},
-                     {"app_name", str(ctx.app_name)},
-                     {"build_number", integer(ctx.build_number)},
-                     {"oauth_client_id", str(ctx.oauth_client_id)},
-                     {"cookie_created_timestamp", integer(ctx.cookie_created_timestamp)},
-                     {"loid_created_timestamp", integer(ctx.loid_created_timestamp)},
-                     {"other_fields", DebugNode::optional(std::move(others))},
-                 });
+  fields.emplace_back(std::string(kOtherFieldsName), DebugNode::optional(std::move(others)));
+  return DebugNode::record("Context", std::move(fields));
 }
 
 FieldView view_string(const std::optional<std::string>& v) {
@@ -64,26 +64,18 @@ FieldView view_scalar(const std::optional<T>& v) {
 }  // namespace
 
 FieldView view_field(const ContextField& field, const Context& ctx) {
-  switch (field.kind()) {
-    case FixedField::UserId: return view_string(ctx.user_id);
-    case FixedField::DeviceId: return view_string(ctx.device_id);
-    case FixedField::CanonicalUrl: return view_string(ctx.canonical_url);
-    case FixedField::Locale: return view_string(ctx.locale);
-    case FixedField::CountryCode: return view_string(ctx.country_code);
-    case FixedField::OriginService: return view_string(ctx.origin_service);
-    case FixedField::AppName: return view_string(ctx.app_name);
-    case FixedField::UserIsEmployee: return view_scalar(ctx.user_is_employee);
-    case FixedField::LoggedIn: return view_scalar(ctx.logged_in);
-    case FixedField::BuildNumber: return view_scalar(ctx.build_number);
-    case FixedField::CookieCreatedTimestamp: return view_scalar(ctx.cookie_created_timestamp);
-    case FixedField::LoidCreatedTimestamp: return view_scalar(ctx.loid_created_timestamp);
-    case FixedField::OauthClientId: return view_string(ctx.oauth_client_id);
-    case FixedField::Other: {
-      if (!ctx.other_fields) return std::monostate{};
-      auto it = ctx.other_fields->find(field.name());
-      if (it == ctx.other_fields->end()) return std::monostate{};
-      return &it->second;
-    }
+  if (field.is_other()) {
+    if (!ctx.other_fields) return std::monostate{};
+    auto it = ctx.other_fields->find(field.name());
+    if (it == ctx.other_fields->end()) return std::monostate{};
+    return &it->second;
+  }
+  const FixedFieldInfo& info = fixed_field_info(field.kind());
+  switch (info.value) {
+    case FieldValue::String: return view_string(ctx.*info.text);
+    case FieldValue::Bool: return view_scalar(ctx.*info.flag);
+    case FieldValue::Int32: return view_scalar(ctx.*info.int32);
+    case FieldValue::Int64: return view_scalar(ctx.*info.int64);
   }
   return std::monostate{};
 }

@@ -6,9 +6,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "base/json.h"
 #include "base/text_writer.h"
+#include "context/fixed_fields.h"
 #include "events/clock.h"
 #include "events/uuid.h"
 
@@ -51,56 +54,131 @@ void int_field(TextWriter& out, std::string_view open, int64_t value) {
   out.put('}');
 }
 
+// A UUID's canonical text needs no escaping, so it is copied as it is.
+void uuid_field(TextWriter& out, std::string_view open, const Uuid& uuid) {
+  const std::array<char, 36> text = uuid_chars(uuid);
+  out.room(open.size() + text.size() + 3);
+  out.raw(open);
+  out.put('"');
+  out.raw(std::string_view(text.data(), text.size()));
+  out.raw("\"}");
+}
+
 void tf_field(TextWriter& out, std::string_view open, bool value) {
   out.room(open.size() + 2);
   out.raw(open);
   out.raw(value ? "1}" : "0}");
 }
 
-// The records between key "8" and key "129" that come from the context: App, Platform,
-// request and User, each with its leading comma, or nothing for an absent one.
-void append_context_records(TextWriter& out, const Context& ctx) {
-  if (ctx.app_name) {
-    out.text(R"(,"107":{"rec":{)");
-    str_field(out, R"("2":{"str":)", *ctx.app_name);
-    if (ctx.build_number) {
-      int_field(out, R"(,"4":{"i32":)", *ctx.build_number);
-    }
-    if (ctx.locale) {
-      str_field(out, R"(,"6":{"str":)", *ctx.locale);
-    }
-    out.text("}}");
+// The key of the experiment record. The context's records with lower numbers come before
+// it in the document, the ones with higher numbers after it.
+constexpr uint16_t kExperimentRecord = 129;
+
+// The text that opens one field in the document, up to its value: ,"key":{"type": or, for
+// the field that leads its record, ,"record":{"rec":{"key":{"type": with the record's own
+// opening. Worked out at compile time, so writing a field is one copy as before.
+struct OpenText {
+  std::array<char, 32> chars{};
+  size_t size = 0;
+
+  constexpr void add(std::string_view text) {
+    for (char c : text) chars[size++] = c;
   }
-  // A device identifier that is not a UUID is ordinary client data, not an error: the
-  // platform record is simply left out.
-  if (ctx.device_id) {
-    if (std::optional<Uuid> device = parse_uuid(*ctx.device_id)) {
-      out.text(R"(,"108":{"rec":{"2":{"str":")");
-      std::array<char, 36> text = uuid_chars(*device);
-      out.text(std::string_view(text.data(), text.size()));
-      out.text(R"("}}})");
-    }
+  constexpr void add(uint16_t number) {
+    char digits[5] = {};
+    size_t count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + number % 10);
+      number = static_cast<uint16_t>(number / 10);
+    } while (number != 0);
+    while (count > 0) chars[size++] = digits[--count];
   }
-  if (ctx.canonical_url) {
-    out.text(R"(,"109":{"rec":{)");
-    str_field(out, R"("17":{"str":)", *ctx.canonical_url);
-    out.text("}}");
+  std::string_view view() const { return {chars.data(), size}; }
+};
+
+constexpr std::string_view wire_type(FieldValue value) {
+  switch (value) {
+    case FieldValue::String: return "str";
+    case FieldValue::Bool: return "tf";
+    case FieldValue::Int32: return "i32";
+    case FieldValue::Int64: return "i64";
   }
-  if (ctx.user_id) {
-    out.text(R"(,"112":{"rec":{)");
-    str_field(out, R"("1":{"str":)", *ctx.user_id);
-    if (ctx.logged_in) {
-      tf_field(out, R"(,"3":{"tf":)", *ctx.logged_in);
-    }
-    if (ctx.cookie_created_timestamp) {
-      int_field(out, R"(,"4":{"i64":)", *ctx.cookie_created_timestamp);
-    }
-    if (ctx.user_is_employee) {
-      tf_field(out, R"(,"16":{"tf":)", *ctx.user_is_employee);
-    }
-    out.text("}}");
+  return "";  // unreachable: the switch covers every FieldValue
+}
+
+constexpr OpenText field_open(const FixedFieldInfo& info, bool leads_record) {
+  OpenText open;
+  open.add(",\"");
+  if (leads_record) {
+    open.add(info.event.record);
+    open.add("\":{\"rec\":{\"");
+  }
+  open.add(info.event.key);
+  open.add("\":{\"");
+  open.add(wire_type(info.value));
+  open.add("\":");
+  return open;
+}
+
+// Writes one field of the context; false, writing nothing, when the field is absent. A field
+// sent as a UUID counts as absent when it does not read as one: a device identifier that is
+// not a UUID is ordinary client data, not an error.
+template <FixedField Field, bool LeadsRecord>
+bool append_event_field(TextWriter& out, const Context& ctx) {
+  constexpr const FixedFieldInfo& info = fixed_field_info(Field);
+  static constexpr OpenText kOpen = field_open(info, LeadsRecord);
+  const auto& value = member_of<Field>(ctx);
+  if (!value) return false;
+  if constexpr (info.event.as_uuid) {
+    std::optional<Uuid> uuid = parse_uuid(*value);
+    if (!uuid) return false;
+    uuid_field(out, kOpen.view(), *uuid);
+  } else if constexpr (info.value == FieldValue::String) {
+    str_field(out, kOpen.view(), *value);
+  } else if constexpr (info.value == FieldValue::Bool) {
+    tf_field(out, kOpen.view(), *value);
+  } else {
+    int_field(out, kOpen.view(), *value);
+  }
+  return true;
+}
+
+constexpr uint16_t record_at(size_t at) { return fixed_field_info(kEventOrder[at]).event.record; }
+
+// The position in kEventOrder just past the record that starts at `at`.
+constexpr size_t record_end(size_t at) {
+  size_t end = at + 1;
+  while (end < kEventOrder.size() && record_at(end) == record_at(at)) ++end;
+  return end;
+}
+
+// The position of the first field whose record comes after `record`.
+constexpr size_t first_after(uint16_t record) {
+  size_t at = 0;
+  while (at < kEventOrder.size() && record_at(at) <= record) ++at;
+  return at;
+}
+
+// One record: nothing when its leading field is absent, else the fields that are present,
+// in the order of their keys.
+template <size_t Lead, size_t... Rest>
+void append_record(TextWriter& out, const Context& ctx, std::index_sequence<Rest...>) {
+  if (!append_event_field<kEventOrder[Lead], true>(out, ctx)) return;
+  (append_event_field<kEventOrder[Lead + 1 + Rest], false>(out, ctx), ...);
+  out.text("}}");
+}
+
+// The records of the fields at [Begin, End) of kEventOrder, each with its leading comma.
+template <size_t Begin, size_t End>
+void append_records(TextWriter& out, const Context& ctx) {
+  if constexpr (Begin < End) {
+    constexpr size_t kNext = record_end(Begin);
+    append_record<Begin>(out, ctx, std::make_index_sequence<kNext - Begin - 1>());
+    append_records<kNext, End>(out, ctx);
   }
 }
+
+constexpr size_t kRecordsBefore = first_after(kExperimentRecord);
 
 // The parts every event of a decision shares: the stamp, the context records and the tail.
 // An event is kEventHead, its field name, stamp, its own UUID, context, its experiment
@@ -125,29 +203,34 @@ void append_stamp(TextWriter& out, int64_t timestamp_ms) {
 void append_context(TextWriter& out, const Context& ctx, std::string_view batch_uuid) {
   out.text("},");
   str_field(out, R"("8":{"str":)", batch_uuid);
-  append_context_records(out, ctx);
+  append_records<0, kRecordsBefore>(out, ctx);
   out.text(R"(,"129":{"rec":)");
 }
 
 // }<500>}
 void append_tail(TextWriter& out, const Context& ctx) {
   out.text("}");
-  if (ctx.country_code) {
-    out.text(R"(,"500":{"rec":{)");
-    str_field(out, R"("1":{"str":)", *ctx.country_code);
-    out.text("}}");
-  }
+  append_records<kRecordsBefore, kEventOrder.size()>(out, ctx);
   out.text("}");
 }
 
-// Room for the context's texts in the first document; the rest of it is in kEventFrame.
-size_t context_text_size(const Context& ctx) {
+// Room for the context's texts in the first document; the rest of it (a UUID's fixed
+// size too) is in kEventFrame.
+template <size_t... I>
+size_t context_text_size(const Context& ctx, std::index_sequence<I...>) {
   size_t size = 0;
-  for (const std::optional<std::string>* text :
-       {&ctx.app_name, &ctx.locale, &ctx.canonical_url, &ctx.user_id, &ctx.country_code}) {
-    if (*text) size += (*text)->size();
-  }
+  auto add = [&](auto field) {
+    constexpr const FixedFieldInfo& info = fixed_field_info(decltype(field)::value);
+    if constexpr (info.value == FieldValue::String && !info.event.as_uuid) {
+      if (const auto& text = member_of<decltype(field)::value>(ctx)) size += text->size();
+    }
+  };
+  (add(std::integral_constant<FixedField, kEventOrder[I]>()), ...);
   return size;
+}
+
+size_t context_text_size(const Context& ctx) {
+  return context_text_size(ctx, std::make_index_sequence<kEventOrder.size()>());
 }
 
 void append_experiment(TextWriter& out, const ExperimentEvent& event) {

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdint>
 
+#include "context/fixed_fields.h"
+
 namespace orvane::lint {
 namespace {
 
@@ -38,28 +40,19 @@ ContextField identifier_field(const Feature& feature) {
 
 std::optional<std::string> set_identifier(Context& ctx, const ContextField& field,
                                           std::string_view identifier) {
-  switch (field.kind()) {
-    case FixedField::UserId: ctx.user_id = identifier; return std::nullopt;
-    case FixedField::DeviceId: ctx.device_id = identifier; return std::nullopt;
-    case FixedField::CanonicalUrl: ctx.canonical_url = identifier; return std::nullopt;
-    case FixedField::Locale: ctx.locale = identifier; return std::nullopt;
-    case FixedField::CountryCode: ctx.country_code = identifier; return std::nullopt;
-    case FixedField::OriginService: ctx.origin_service = identifier; return std::nullopt;
-    case FixedField::AppName: ctx.app_name = identifier; return std::nullopt;
-    case FixedField::OauthClientId: ctx.oauth_client_id = identifier; return std::nullopt;
-    case FixedField::UserIsEmployee: return set_flag(ctx.user_is_employee, identifier, field);
-    case FixedField::LoggedIn: return set_flag(ctx.logged_in, identifier, field);
-    case FixedField::BuildNumber: return set_integer(ctx.build_number, identifier, field);
-    case FixedField::CookieCreatedTimestamp:
-      return set_integer(ctx.cookie_created_timestamp, identifier, field);
-    case FixedField::LoidCreatedTimestamp:
-      return set_integer(ctx.loid_created_timestamp, identifier, field);
-    case FixedField::Other:
-      if (!ctx.other_fields) ctx.other_fields.emplace();
-      (*ctx.other_fields)[std::string(field.name())] = std::string(identifier);
-      return std::nullopt;
+  if (field.is_other()) {
+    if (!ctx.other_fields) ctx.other_fields.emplace();
+    (*ctx.other_fields)[std::string(field.name())] = std::string(identifier);
+    return std::nullopt;
   }
-  return std::nullopt;  // unreachable: the switch covers every FixedField
+  const FixedFieldInfo& info = fixed_field_info(field.kind());
+  switch (info.value) {
+    case FieldValue::String: ctx.*info.text = identifier; return std::nullopt;
+    case FieldValue::Bool: return set_flag(ctx.*info.flag, identifier, field);
+    case FieldValue::Int32: return set_integer(ctx.*info.int32, identifier, field);
+    case FieldValue::Int64: return set_integer(ctx.*info.int64, identifier, field);
+  }
+  return std::nullopt;  // unreachable: the switch covers every FieldValue
 }
 
 }  // namespace orvane::lint
