@@ -67,6 +67,8 @@ TEST(ConfigReader, ErrorMessages) {
        "trailing characters at line 1 column 4"},
       {"trailing characters on a later line", "{}\n\n  ]"sv,
        "trailing characters at line 3 column 3"},
+      {"trailing characters after a run of blank lines", "{}\n\n\n\n\n\n\n\n  ]"sv,
+       "trailing characters at line 9 column 3"},
       {"trailing NUL", "{}\x00"""sv,
        "trailing characters at line 1 column 3"},
       {"byte order mark", "\xef""\xbb""\xbf""{}"sv,

@@ -3,12 +3,13 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 namespace orvane::config_detail {
@@ -19,6 +20,39 @@ constexpr const char* kEofString = "EOF while parsing a string";
 constexpr const char* kInvalidNumber = "invalid number";
 
 bool is_digit(int byte) { return byte >= '0' && byte <= '9'; }
+
+// The newlines of `text` and where the last one is, eight bytes at a time: every byte of a
+// large file passes through here once, and a byte-wise scan took a tenth of its load.
+struct Newlines {
+  size_t count = 0;
+  size_t last = std::string_view::npos;
+};
+
+Newlines find_newlines(std::string_view text) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr uint64_t kNewlines = 0x0A0A0A0A0A0A0A0AULL;
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  Newlines found;
+  size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + at, 8);
+    const uint64_t x = word ^ kNewlines;  // a zero byte where each newline was
+    // Per byte, without carries between bytes: the top bit is set where x's byte is zero.
+    const uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
+    if (zero == 0) continue;
+    // The bytes' 0 or 1 summed into the top byte; at most 8, so nothing overflows.
+    found.count += static_cast<size_t>(((zero >> 7) * kOnes) >> 56);
+    // The word was loaded little-endian, so its last newline is its highest zero byte.
+    found.last = at + static_cast<size_t>(63 - std::countl_zero(zero)) / 8;
+  }
+  for (; at < text.size(); ++at) {
+    if (text[at] != '\n') continue;
+    ++found.count;
+    found.last = at;
+  }
+  return found;
+}
 
 // The bytes that end the plain run of a string: its closing quote, an escape, a control.
 constexpr auto kStringStops = [] {
@@ -94,12 +128,10 @@ void append_utf8(std::string& out, uint32_t code) {
 JsonError JsonCursor::error() const {
   if (!failure_) return JsonError{"expected value", 1, 1};
   size_t at = failure_->at.value_or(counted());
-  std::string_view before(data_ + released_, at - released_);
-  size_t newline = before.rfind('\n');
-  size_t line_start = newline == std::string_view::npos ? line_start_ : released_ + newline + 1;
-  size_t line = 1 + released_lines_ +
-                static_cast<size_t>(std::count(data_ + released_, data_ + std::max(line_start, released_), '\n'));
-  return JsonError{failure_->message, line, at - line_start};
+  Newlines before = find_newlines(std::string_view(data_ + released_, at - released_));
+  size_t line_start =
+      before.last == std::string_view::npos ? line_start_ : released_ + before.last + 1;
+  return JsonError{failure_->message, 1 + released_lines_ + before.count, at - line_start};
 }
 
 void JsonCursor::release_read() {
@@ -109,10 +141,9 @@ void JsonCursor::release_read() {
   static const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
   size_t cut = next_ - next_ % page;
   if (cut < released_ + kStep) return;
-  std::string_view part(data_ + released_, cut - released_);
-  size_t newline = part.rfind('\n');
-  if (newline != std::string_view::npos) line_start_ = released_ + newline + 1;
-  released_lines_ += static_cast<size_t>(std::count(part.begin(), part.end(), '\n'));
+  Newlines newlines = find_newlines(std::string_view(data_ + released_, cut - released_));
+  if (newlines.last != std::string_view::npos) line_start_ = released_ + newlines.last + 1;
+  released_lines_ += newlines.count;
   ::madvise(const_cast<char*>(data_) + released_, cut - released_, MADV_DONTNEED);
   released_ = cut;
 }
