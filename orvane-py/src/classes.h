@@ -9,7 +9,6 @@
 #include <new>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <utility>
 
 #include "context/context.h"
@@ -52,7 +51,7 @@ inline PyDecision to_py_decision(const DecideResult& result) {
 struct GetAllDecisionsRes {
   // Kept as the engine answered; an entry becomes a PyDecision only when it is read, so a
   // caller that reads a few of a thousand decisions does not pay for the rest.
-  std::optional<std::unordered_map<std::string, DecideResult>> decisions;
+  std::optional<AllDecisions> decisions;
   OptionalError err;
 };
 

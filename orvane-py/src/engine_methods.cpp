@@ -6,6 +6,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "arguments.h"
 #include "callables.h"
@@ -44,15 +45,15 @@ const std::optional<Orvane>& engine_of(PyObject* self) { return payload<PyOrvane
 
 // get_all_values' decisions in the form choose_all answers with. Each entry is taken out of
 // the engine's map, so its name is moved rather than copied.
-std::unordered_map<std::string, DecideResult> as_decide_results(
-    std::unordered_map<std::string, Decision> values) {
-  std::unordered_map<std::string, DecideResult> decisions;
+AllDecisions as_decide_results(std::unordered_map<std::string, Decision> values) {
+  std::vector<AllDecisions::Entry> decisions;
   decisions.reserve(values.size());
   while (!values.empty()) {
     auto entry = values.extract(values.begin());
-    decisions.emplace(std::move(entry.key()), std::optional<Decision>(std::move(entry.mapped())));
+    decisions.emplace_back(std::move(entry.key()),
+                           std::optional<Decision>(std::move(entry.mapped())));
   }
-  return decisions;
+  return AllDecisions(std::move(decisions));
 }
 
 nb::object err(PyObject* self) { return err_to_python(payload<PyOrvane>(self).err); }

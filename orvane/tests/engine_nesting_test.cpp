@@ -111,7 +111,9 @@ TEST(Nesting, ChooseAllAnswersAsEachDecisionAlone) {
     ASSERT_EQ(all.size(), engine->features().size());
     for (const auto& feature : engine->features()) {
       std::string alone = answer(decide(*engine, *feature, ctx));
-      EXPECT_EQ(answer(all.at(feature->name)), alone) << feature->name << " for user" << u;
+      const DecideResult* entry = all.find(feature->name);
+      ASSERT_NE(entry, nullptr) << feature->name;
+      EXPECT_EQ(answer(*entry), alone) << feature->name << " for user" << u;
       held += alone.find("::::holdout::::") != std::string::npos;
       failed += alone.rfind("error", 0) == 0;
     }

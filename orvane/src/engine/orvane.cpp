@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "base/overloaded.h"
 #include "engine/internal.h"
@@ -15,8 +18,18 @@ Orvane::Orvane(FeatureList features, std::vector<Stage> chain)
   // valid however the engine itself is moved or copied. emplace keeps the first index of a
   // name, which is the feature a linear scan would find.
   first_by_name_.reserve(features_.size());
+  std::vector<size_t> repeated;  // indices of names met before
   for (size_t i = 0; i < features_.size(); ++i) {
-    first_by_name_.emplace(std::string_view(features_[i]->name), i);
+    if (!first_by_name_.emplace(std::string_view(features_[i]->name), i).second) {
+      repeated.push_back(i);
+    }
+  }
+  if (!repeated.empty()) {
+    shared_names_.assign(features_.size(), false);
+    for (size_t i : repeated) {
+      shared_names_[i] = true;
+      shared_names_[first_by_name_.find(features_[i]->name)->second] = true;
+    }
   }
 }
 
@@ -252,17 +265,39 @@ bool decided_by_choose_all(const Feature& feature,
   return set && set->bucket_val && *set->bucket_val == *identifier_type;
 }
 
-std::unordered_map<std::string, DecideResult> choose_all(
-    const Orvane& engine, const Context& ctx, const std::optional<ContextField>& identifier_type) {
-  std::unordered_map<std::string, DecideResult> results;
-  results.reserve(engine.features().size());
-  SharedGroupDecisions groups;
-  for (const auto& feature : engine.features()) {
-    if (!decided_by_choose_all(*feature, identifier_type)) continue;
-    // insert_or_assign: of two features sharing a name, the later one's result stands.
-    results.insert_or_assign(feature->name, decide(engine, *feature, ctx, groups));
+const DecideResult* AllDecisions::find(std::string_view name) const {
+  for (const Entry& entry : entries_) {
+    if (entry.first == name) return &entry.second;
   }
-  return results;
+  return nullptr;
+}
+
+AllDecisions choose_all(const Orvane& engine, const Context& ctx,
+                        const std::optional<ContextField>& identifier_type) {
+  const FeatureList& features = engine.features();
+  // Of features sharing a name, only the last one choose_all decides gives the entry, so
+  // the others are not decided at all. Walking back from the end finds it first; names
+  // that are unique, nearly always all of them, need no look-up.
+  std::vector<bool> decided(features.size());
+  std::unordered_set<std::string_view> names_taken;
+  size_t count = 0;
+  for (size_t i = features.size(); i-- > 0;) {
+    const Feature& feature = *features[i];
+    if (!decided_by_choose_all(feature, identifier_type)) continue;
+    if (engine.shares_name(i) && !names_taken.emplace(feature.name).second) continue;
+    decided[i] = true;
+    ++count;
+  }
+
+  std::vector<AllDecisions::Entry> entries;
+  entries.reserve(count);
+  SharedGroupDecisions groups;
+  for (size_t i = 0; i < features.size(); ++i) {
+    if (!decided[i]) continue;
+    const Feature& feature = *features[i];
+    entries.emplace_back(feature.name, decide(engine, feature, ctx, groups));
+  }
+  return AllDecisions(std::move(entries));
 }
 
 }  // namespace orvane

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "base/result.h"
@@ -32,12 +33,37 @@ class Orvane {
 
   // The first feature of the list with exactly this name, or null.
   const Feature* find_feature(std::string_view name) const;
+  // Whether another feature of the list carries the name of features()[index].
+  bool shares_name(size_t index) const { return !shared_names_.empty() && shared_names_[index]; }
 
  private:
   FeatureList features_;
   std::vector<Stage> chain_;
   // First index of each name in features_; the names point into the features.
   std::unordered_map<std::string_view, size_t> first_by_name_;
+  // One flag per feature, set when its name is not unique; empty when every name is.
+  std::vector<bool> shared_names_;
+};
+
+// The answers of choose_all, one entry per feature name, in the order of the feature list.
+// A flat list rather than a hash map: the answers are made once and read through, and a
+// request pays neither a hash nor an allocation per feature for it.
+class AllDecisions {
+ public:
+  using Entry = std::pair<std::string, DecideResult>;
+
+  AllDecisions() = default;
+  explicit AllDecisions(std::vector<Entry> entries) : entries_(std::move(entries)) {}
+
+  size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
+  std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+  // The entry of `name`, or null; a linear search, for callers that want a few entries.
+  const DecideResult* find(std::string_view name) const;
+
+ private:
+  std::vector<Entry> entries_;
 };
 
 // Runs the chain for `feature`; events of earlier stages precede the deciding stage's.
@@ -71,10 +97,10 @@ DecideResult choose(const Orvane& engine, std::string_view name, const Context& 
                     const std::optional<ContextField>& identifier_type);
 
 // Decides every feature that is not a dynamic configuration (only those bucketed by
-// `identifier_type` when given). Never fails as a whole; a later feature of the same name
-// replaces an earlier entry.
-std::unordered_map<std::string, DecideResult> choose_all(
-    const Orvane& engine, const Context& ctx, const std::optional<ContextField>& identifier_type);
+// `identifier_type` when given). Never fails as a whole; of features sharing a name, the
+// last one decided gives the entry.
+AllDecisions choose_all(const Orvane& engine, const Context& ctx,
+                        const std::optional<ContextField>& identifier_type);
 
 // Typed lookups of dynamic configuration values.
 Result<const Feature*, OrvaneError> feature_by_name(const Orvane& engine, std::string_view name);
