@@ -14,6 +14,10 @@ def load_bytes(stages: str, data: bytes) -> PyOrvane: ...
 
 MAX_CONFIG_BYTES: int
 
+# make_ctx's fixed keys in the order it reads them, with the kind of value each takes:
+# "str", "bool", "int32" or "int64".
+CONTEXT_FIELDS: tuple[tuple[str, str], ...]
+
 # Decide `feature` (None: every feature, long format) for every row of an Arrow stream
 # capsule, or of a list of contexts; return an "arrow_array_stream" capsule of the answers.
 def assign_table(engine: PyOrvane, feature: str | None, table: object,

@@ -26,11 +26,7 @@ if TYPE_CHECKING:
 __all__ = ["assign", "assign_all", "default_threads"]
 
 # make_ctx's keys other than other_fields: a row's value for one of them is passed as is.
-_CONTEXT_KEYS = frozenset({
-    "user_id", "locale", "device_id", "canonical_url", "country_code", "origin_service",
-    "user_is_employee", "logged_in", "app_name", "build_number", "oauth_client_id",
-    "cookie_created_timestamp", "loid_created_timestamp",
-})
+_CONTEXT_KEYS = frozenset(name for name, _ in _native.CONTEXT_FIELDS)
 
 
 def default_threads() -> int:

@@ -23,6 +23,8 @@ from openfeature.exception import ErrorCode
 from openfeature.flag_evaluation import FlagResolutionDetails, Reason
 from openfeature.provider import AbstractProvider, Metadata
 
+from orvane import _native
+
 if TYPE_CHECKING:
     from pyorvane import ContextDict
 
@@ -32,12 +34,10 @@ log = logging.getLogger("orvane.openfeature")
 
 T = TypeVar("T")
 
-# The context keys make_ctx knows, and what each takes.
-_STRING_KEYS = {"user_id", "locale", "device_id", "canonical_url", "country_code",
-                "origin_service", "app_name", "oauth_client_id"}
-_BOOL_KEYS = {"user_is_employee", "logged_in"}
-_TIMESTAMP_KEYS = {"cookie_created_timestamp", "loid_created_timestamp"}
-_KNOWN_KEYS = _STRING_KEYS | _BOOL_KEYS | _TIMESTAMP_KEYS | {"build_number"}
+# The context keys make_ctx knows. Its 64-bit integers are millisecond timestamps, which an
+# evaluation context may also give as datetimes.
+_KNOWN_KEYS = frozenset(name for name, _ in _native.CONTEXT_FIELDS)
+_TIMESTAMP_KEYS = frozenset(name for name, kind in _native.CONTEXT_FIELDS if kind == "int64")
 
 # The engine's own texts for a value of the wrong kind, as its typed lookups give them.
 _TYPE_MISMATCH = "Dynamic Configuration Feature type mismatch."

@@ -21,6 +21,16 @@ def test_feature_names_in_file_order_with_repeats(write_config):
     assert _native.feature_names(engine=engine) == ["zeta", "alpha", "zeta"]
 
 
+def test_context_fields_are_make_ctx_keys_in_its_order():
+    # make_ctx reports every key whose value it refuses, in the order it reads them, with the
+    # type it wanted: that is the list the package takes from the engine.
+    ctx = pyorvane.make_ctx({name: object() for name, _ in _native.CONTEXT_FIELDS})
+    wanted = {"str": "string", "bool": "bool", "int32": "integer", "int64": "integer"}
+    assert ctx.err() == "\n".join(f'"{name}" type mismatch ({wanted[kind]}).'
+                                   for name, kind in _native.CONTEXT_FIELDS)
+    assert len(_native.CONTEXT_FIELDS) == 13
+
+
 @pytest.mark.parametrize(
     "make, expected",
     [(lambda: pyorvane.make_ctx({"user_id": "t2_a"}), True),
