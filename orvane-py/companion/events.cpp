@@ -27,7 +27,7 @@ void register_events(nb::module_& m) {
         const PyDecision& held = decision_argument(decision, "decision");
         nb::list documents;
         if (held.decision) {
-          for (const Event& event : held.decision->events) {
+          for (const Event& event : held.decision->events.documents()) {
             documents.append(str_to_python(event.json));
           }
         }

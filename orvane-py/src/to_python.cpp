@@ -1,5 +1,6 @@
 #include "to_python.h"
 
+#include <array>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -225,7 +226,20 @@ nb::dict value_dict(const std::optional<Decision>& decision) {
 nb::list event_texts(const std::optional<Decision>& decision) {
   nb::list list;
   if (!decision) return list;
-  for (const std::string& text : decision->event_data) list.append(str_to_python(text));
+  // Each text is written on the stack when it fits, so that only the Python strings are
+  // allocated; a longer one goes through a string of its own.
+  std::array<char, 512> stack;
+  std::string heap;
+  for (size_t i = 0; i < decision->events.size(); ++i) {
+    const ExperimentEvent& record = decision->events.record(i);
+    char* begin = stack.data();
+    if (const size_t room = compact_text_room(record); room > stack.size()) {
+      heap.resize(room);
+      begin = heap.data();
+    }
+    const char* end = write_compact_text(begin, record);
+    list.append(str_to_python(std::string_view(begin, static_cast<size_t>(end - begin))));
+  }
   return list;
 }
 

@@ -53,11 +53,30 @@ TEST(NameToDecisionmaker, ExactNamesOnly) {
   for (const auto& [name, text] : kCases) EXPECT_EQ(resolve(name), text) << name;
 }
 
+// Two events of kinds whose names and numbers differ, on a request whose user id needs
+// escaping in both the document and the debug text around it.
+SerializedEvents two_events() {
+  auto event = [](EventKind kind, const char* variant) {
+    return ExperimentEvent{.feature_name = "f\"1", .variant_name = variant,
+                           .bucket_field = field("user_id"), .identifier = "u\\1",
+                           .start_ts = 0, .stop_ts = 9, .owner = "o", .feature_id = 1,
+                           .feature_version = 2, .kind = kind};
+  };
+  Context ctx;
+  ctx.user_id = "u\\1";
+  EventStamp stamp{1700000000123, *parse_uuid("00000000-0000-4000-8000-000000000008"),
+                   {*parse_uuid("00000000-0000-4000-8000-000000000001"),
+                    *parse_uuid("00000000-0000-4000-8000-000000000002")}};
+  auto events = serialize_events_with(
+      ctx, {event(EventKind::FracAvail, "v"), event(EventKind::Holdout, "w")}, stamp);
+  EXPECT_TRUE(events);
+  return events ? std::move(events).value() : SerializedEvents{};
+}
+
 TEST(Decision, DebugTextMatchesGolden) {
   const Decision full{1, "f\"1", 2, "v", Json{{"b", Json::array({1, 2.5})}, {"a", "x"}},
-                      ValueType::Map, {"0::::1::::f", "1::::x"},
-                      {{EventKind::FracAvail, R"({"1":{"str":"e"}})"}, {EventKind::Holdout, "\\"}}};
-  const Decision bare{4294967295u, "", 0, std::nullopt, Json(), std::nullopt, {}, {}};
+                      ValueType::Map, two_events()};
+  const Decision bare{4294967295u, "", 0, std::nullopt, Json(), std::nullopt, {}};
   std::ifstream golden(ORVANE_TESTDATA_DIR "/decision_debug.txt");
   std::string full_text, bare_text;
   ASSERT_TRUE(std::getline(golden, full_text) && std::getline(golden, bare_text));

@@ -50,7 +50,7 @@ std::string brief(const DecideResult& result) {
   if (!*result) return "no decision";
   std::string text = (*result)->feature_name + "#" + std::to_string((*result)->feature_id) + " " +
                      (*result)->variant_name.value_or("-") + " " + json_debug((*result)->value);
-  for (const std::string& event : (*result)->event_data) text += " " + event;
+  for (const std::string& event : (*result)->events.texts()) text += " " + event;
   return text;
 }
 
@@ -189,7 +189,7 @@ TEST(GetAllValues, DefaultsAndSkips) {
     std::string type = d.value_type ? std::string(value_type_text(*d.value_type)) : "-";
     values.emplace(name, std::to_string(d.feature_id) + " " + d.variant_name.value_or("-") + " " +
                              json_debug(d.value) + " " + type + " " +
-                             std::to_string(d.event_data.size()));
+                             std::to_string(d.events.size()));
   }
   const std::map<std::string, std::string> expected = {
       {"disabled", "1 - Number(0) Integer 0"},  {"failing", "2 - String(\"\") Text 0"},

@@ -38,7 +38,7 @@ TEST(Nesting, HoldoutChainHundredDeepDecides) {
   ASSERT_TRUE(result.has_value()) << result.error().display();
   ASSERT_TRUE(result->has_value());
   // Every level continues as control with its group's events before its own.
-  EXPECT_EQ((*result)->event_data.size(), 100u);
+  EXPECT_EQ((*result)->events.size(), 100u);
   EXPECT_EQ((*result)->variant_name, "control_1");
 }
 
@@ -100,7 +100,7 @@ TEST(Nesting, ChooseAllAnswersAsEachDecisionAlone) {
     if (!result) return "error " + result.error().display();
     if (!*result) return "none";
     std::string text = (*result)->variant_name.value_or("-") + " " + json_compact((*result)->value);
-    for (const std::string& event : (*result)->event_data) text += " | " + event;
+    for (const std::string& event : (*result)->events.texts()) text += " | " + event;
     return text;
   };
   size_t held = 0;

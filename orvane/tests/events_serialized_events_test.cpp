@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <fstream>
+#include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -51,9 +53,9 @@ Context full_context() {
 }
 
 EventStamp stamp(size_t events) {
-  EventStamp s{1700000000123, "00000000-0000-4000-8000-000000000008", {}};
+  EventStamp s{1700000000123, *parse_uuid("00000000-0000-4000-8000-000000000008"), {}};
   for (size_t i = 1; i <= events; ++i) {
-    s.event_uuids.push_back("00000000-0000-4000-8000-00000000000" + std::to_string(i));
+    s.event_uuids.push_back(*parse_uuid("00000000-0000-4000-8000-00000000000" + std::to_string(i)));
   }
   return s;
 }
@@ -125,14 +127,15 @@ TEST(SerializeEvents, GoldenFullContext) {
       serialize_events_with(full_context(), std::move(events), stamp(2));
   ASSERT_TRUE(result);
   std::string written;
-  for (const Event& e : result->events) written += e.json + "\n";
+  const std::vector<Event> documents = result->documents();
+  for (const Event& e : documents) written += e.json + "\n";
   std::string golden;
   for (const std::string& line : golden_lines()) golden += line + "\n";
   EXPECT_EQ(written, golden);
-  ASSERT_EQ(result->events.size(), 2u);
-  EXPECT_EQ(result->events[0].kind, EventKind::FracAvail);
-  EXPECT_EQ(result->events[1].kind, EventKind::Override);
-  EXPECT_EQ(result->event_data,
+  ASSERT_EQ(documents.size(), 2u);
+  EXPECT_EQ(documents[0].kind, EventKind::FracAvail);
+  EXPECT_EQ(documents[1].kind, EventKind::Override);
+  EXPECT_EQ(result->texts(),
             (std::vector<std::string>{
                 "0::::7::::button_color::::3::::blue::::u1::::user_id::::1600000000::::1900000000::::growth",
                 "1::::7::::button_color::::3::::red::::pro::::plan::::1600000000::::1900000000::::growth"}));
@@ -143,9 +146,10 @@ TEST(SerializeEvents, EveryFieldParsesBack) {
   SerializedEvents out = serialize_ok(full_context(), {event(EventKind::FracAvail, "user_id", "u1"),
                                                        event(EventKind::Holdout, "user_id", "u1")});
   int64_t after = now_millis();
-  ASSERT_EQ(out.events.size(), 2u);
-  OrderedJson first = OrderedJson::parse(out.events[0].json);
-  OrderedJson second = OrderedJson::parse(out.events[1].json);
+  const std::vector<Event> documents = out.documents();
+  ASSERT_EQ(documents.size(), 2u);
+  OrderedJson first = OrderedJson::parse(documents[0].json);
+  OrderedJson second = OrderedJson::parse(documents[1].json);
 
   int64_t stamp_ms = first["5"]["i64"].get<int64_t>();
   EXPECT_LE(before, stamp_ms);
@@ -166,7 +170,42 @@ TEST(SerializeEvents, EveryFieldParsesBack) {
   EXPECT_EQ(first, expected);
   expected["6"] = second["6"];
   EXPECT_EQ(second, expected);
-  EXPECT_EQ(out.events[0].json, first.dump());  // no whitespace anywhere
+  EXPECT_EQ(documents[0].json, first.dump());  // no whitespace anywhere
+}
+
+TEST(SerializeEvents, DocumentsAreFixedWhenStamped) {
+  // The documents are written when read, from what was fixed at stamping: every read, of
+  // the value or of a copy, from threads reading at once, long after the context is gone,
+  // gives the same bytes, and those are the ones the golden context gives.
+  auto ctx = std::make_unique<Context>(full_context());
+  const SerializedEvents out = serialize_ok(*ctx, {event(EventKind::FracAvail, "user_id", "u1"),
+                                                   event(EventKind::Override, "plan", "pro", "red")});
+  ctx.reset();
+  const std::vector<Event> first = out.documents();
+  ASSERT_EQ(first.size(), 2u);
+  const std::vector<std::string> golden = golden_lines();
+  for (size_t i = 0; i < first.size(); ++i) {
+    OrderedJson parsed = OrderedJson::parse(first[i].json);
+    OrderedJson expected = OrderedJson::parse(golden[i]);
+    for (const char* key : {"5", "6", "8"}) expected[key] = parsed[key];
+    EXPECT_EQ(parsed, expected) << i;
+  }
+
+  const SerializedEvents copy = out;
+  std::vector<std::vector<Event>> seen(8);
+  std::vector<std::thread> readers;
+  for (size_t t = 0; t < seen.size(); ++t) {
+    readers.emplace_back([&, t] { seen[t] = (t % 2 == 0 ? out : copy).documents(); });
+  }
+  for (std::thread& reader : readers) reader.join();
+  for (const std::vector<Event>& documents : seen) {
+    ASSERT_EQ(documents.size(), first.size());
+    for (size_t i = 0; i < first.size(); ++i) {
+      EXPECT_EQ(documents[i].json, first[i].json);
+      EXPECT_EQ(documents[i].kind, first[i].kind);
+    }
+  }
+  EXPECT_EQ(copy.texts(), out.texts());
 }
 
 TEST(SerializeEvents, ContextRecordsPresentOnlyWithTheirFields) {
@@ -195,8 +234,8 @@ TEST(SerializeEvents, ContextRecordsPresentOnlyWithTheirFields) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     SerializedEvents out = serialize_ok(c.ctx, {event(EventKind::Override, "user_id", "u1")});
-    ASSERT_EQ(out.events.size(), 1u);
-    OrderedJson parsed = OrderedJson::parse(out.events[0].json);
+    ASSERT_EQ(out.size(), 1u);
+    OrderedJson parsed = OrderedJson::parse(out.documents()[0].json);
     EXPECT_EQ(keys(parsed), c.keys);
     EXPECT_EQ(keys(parsed["129"]["rec"]), "1,2,3,4,5,6,7,8,9,10");
     EXPECT_EQ(parsed["129"]["rec"]["10"].dump(), R"({"tf":1})");
@@ -207,8 +246,16 @@ TEST(SerializeEvents, ContextRecordsPresentOnlyWithTheirFields) {
 }
 
 TEST(SerializeEvents, TextsEscapeAndParseBack) {
-  struct Case { const char* name; std::string text; const char* escaped; };
+  // Past a few kilobytes a text's room is measured exactly rather than assumed the worst.
+  std::string long_text, long_escaped = "\"";
+  for (int i = 0; i < 400; ++i) {
+    long_text += std::string("abcdefgh\"\\\n\x01", 12);
+    long_escaped += R"(abcdefgh\"\\\n\u0001)";
+  }
+  long_escaped += "\"";
+  struct Case { const char* name; std::string text; std::string escaped; };
   const Case kCases[] = {
+      {"long, every kind of escape", long_text, long_escaped},
       {"quote and backslash", "a\"b\\c", R"("a\"b\\c")"},
       {"named controls", "\b\f\n\r\t", R"("\b\f\n\r\t")"},
       {"other controls", std::string("\x01\x1f\0z", 4), R"("\u0001\u001f\u0000z")"},
@@ -222,8 +269,8 @@ TEST(SerializeEvents, TextsEscapeAndParseBack) {
     ExperimentEvent e = event(EventKind::FracAvail, c.text, c.text, c.text);
     e.feature_name = e.owner = c.text;
     SerializedEvents out = serialize_ok(ctx, {e});
-    ASSERT_EQ(out.events.size(), 1u);
-    const std::string& json = out.events[0].json;
+    ASSERT_EQ(out.size(), 1u);
+    const std::string json = out.documents()[0].json;
     EXPECT_NE(json.find(std::string(R"("3":{"str":)") + c.escaped + "}"), std::string::npos) << json;
     OrderedJson parsed = OrderedJson::parse(json);
     EXPECT_EQ(parsed["3"]["str"], c.text);
@@ -254,7 +301,7 @@ TEST(SerializeEvents, TimestampsAboveI64FailTheWholeBatch) {
       continue;
     }
     ASSERT_TRUE(result);
-    OrderedJson parsed = OrderedJson::parse(result->events[1].json);
+    OrderedJson parsed = OrderedJson::parse(result->documents()[1].json);
     EXPECT_EQ(parsed["129"]["rec"]["5"].dump(), R"({"i64":9223372036854775807})");
     EXPECT_EQ(parsed["129"]["rec"]["6"].dump(), R"({"i64":9223372036854775807})");
   }

@@ -83,7 +83,7 @@ std::string decision_line(const DecideResult& result) {
                     std::to_string(d.feature_version) + " " + d.variant_name.value_or("-") + " " +
                     json_compact(d.value) + " " +
                     (d.value_type ? std::string(value_type_text(*d.value_type)) : "-");
-  for (const std::string& text : d.event_data) out += " | " + text;
+  for (const std::string& text : d.events.texts()) out += " | " + text;
   return out;
 }
 
@@ -388,10 +388,12 @@ TEST_F(HostileInput, HoldoutChainHundredDeepFromAFile) {
     if (result && *result) {
       // Every compact text has its encoded twin, kind for kind.
       const Decision& d = **result;
-      ASSERT_EQ(d.events.size(), d.event_data.size());
-      for (size_t i = 0; i < d.events.size(); ++i) {
-        EXPECT_EQ(std::to_string(static_cast<int>(d.events[i].kind)), d.event_data[i].substr(0, 1));
-        Json parsed = Json::parse(d.events[i].json);
+      const std::vector<std::string> texts = d.events.texts();
+      const std::vector<Event> documents = d.events.documents();
+      ASSERT_EQ(documents.size(), texts.size());
+      for (size_t i = 0; i < documents.size(); ++i) {
+        EXPECT_EQ(std::to_string(static_cast<int>(documents[i].kind)), texts[i].substr(0, 1));
+        Json parsed = Json::parse(documents[i].json);
         EXPECT_EQ(parsed["129"]["rec"]["10"]["tf"], 0);
       }
     }
@@ -552,7 +554,7 @@ TEST_F(HostileInput, FiftyMegabyteConfigurationLoadsAndDecides) {
   size_t decided = 0;
   for (const auto& entry : all) {
     const DecideResult& result = entry.second;
-    if (result && *result && (*result)->event_data.size() == 1) ++decided;
+    if (result && *result && (*result)->events.size() == 1) ++decided;
   }
   EXPECT_EQ(decided, all.size());
 
@@ -937,7 +939,7 @@ TEST_F(HostileInput, HostileNamesInEventsAndMessages) {
                 {"10", {{"tf", row.kind == 1 ? 1 : 0}}}}}}},
             {"500", {{"rec", {{"1", {{"str", n.user}}}}}}},
         };
-        const std::string& json = (*result)->events[0].json;
+        const std::string json = (*result)->events.documents()[0].json;
         std::string rewritten;
         EXPECT_EQ(stamped(json, rewritten), expected.dump());
         EXPECT_EQ(rewritten, json);
@@ -1135,7 +1137,7 @@ TEST_F(HostileInput, TimestampsBeyondSignedRangeFailOnlyTheEvents) {
     DecideResult result = choose(*engine, "f", user_ctx(c.user), std::nullopt);
     EXPECT_EQ(decision_line(result), c.decision);
     if (result && *result && !(*result)->events.empty()) {
-      Json event = Json::parse((*result)->events[0].json);
+      Json event = Json::parse((*result)->events.documents()[0].json);
       EXPECT_EQ(event["129"]["rec"]["5"]["i64"].get<int64_t>(), std::stoll(c.start));
       EXPECT_EQ(event["129"]["rec"]["6"]["i64"].get<int64_t>(), std::stoll(c.stop));
     }
@@ -1269,7 +1271,7 @@ TEST_F(HostileInput, ExtremeIdentifiersAndSeeds) {
   ctx.logged_in = false;
   DecideResult result = choose(*engine, "max_user_id", ctx, std::nullopt);
   ASSERT_TRUE(result && *result) << decision_line(result);
-  Json event = Json::parse((*result)->events[0].json);
+  Json event = Json::parse((*result)->events.documents()[0].json);
   EXPECT_EQ(event["107"].dump(), R"({"rec":{"2":{"str":"a"},"4":{"i32":-2147483648}}})");
   EXPECT_EQ(event["112"].dump(),
             R"({"rec":{"1":{"str":""},"3":{"tf":0},"4":{"i64":-9223372036854775808}}})");
@@ -1277,7 +1279,7 @@ TEST_F(HostileInput, ExtremeIdentifiersAndSeeds) {
   ctx.cookie_created_timestamp = kI64Max;
   result = choose(*engine, "max_user_id", ctx, std::nullopt);
   ASSERT_TRUE(result && *result) << decision_line(result);
-  event = Json::parse((*result)->events[0].json);
+  event = Json::parse((*result)->events.documents()[0].json);
   EXPECT_EQ(event["107"].dump(), R"({"rec":{"2":{"str":"a"},"4":{"i32":2147483647}}})");
   EXPECT_EQ(event["112"].dump(),
             R"({"rec":{"1":{"str":""},"3":{"tf":0},"4":{"i64":9223372036854775807}}})");

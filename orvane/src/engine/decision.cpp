@@ -13,18 +13,14 @@ DebugNode decision_debug_node(const Decision& decision) {
   }
 
   std::vector<DebugNode> event_data;
-  event_data.reserve(decision.event_data.size());
-  for (const std::string& text : decision.event_data) {
+  event_data.reserve(decision.events.size());
+  for (const std::string& text : decision.events.texts()) {
     event_data.push_back(DebugNode::string(text));
   }
 
   std::vector<DebugNode> events;
   events.reserve(decision.events.size());
-  for (const Event& event : decision.events) {
-    events.push_back(DebugNode::record(
-        "Event", {{"kind", DebugNode::leaf(std::string(event_kind_name(event.kind)))},
-                  {"json", DebugNode::string(event.json)}}));
-  }
+  for (const Event& event : decision.events.documents()) events.push_back(event_debug_node(event));
 
   return DebugNode::record(
       "Decision", {

@@ -1,6 +1,7 @@
 #pragma once
 // What a run of the chain decides for one feature: the internal form, whose exposure
-// events are still records, and the public Decision, whose events are serialised.
+// events are still records, and the public Decision, whose events are stamped and give
+// their texts when read.
 
 #include <cstdint>
 #include <optional>
@@ -32,8 +33,7 @@ struct Decision {
   std::optional<std::string> variant_name;
   Json value;
   std::optional<ValueType> value_type;
-  std::vector<std::string> event_data;  // compact event texts
-  std::vector<Event> events;            // encoded event documents
+  SerializedEvents events;  // compact texts and encoded documents, written when read
 };
 
 // Decision { feature_id: 1, feature_name: "f", ..., events: [Event { kind: FracAvail,

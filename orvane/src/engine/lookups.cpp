@@ -32,7 +32,6 @@ Decision default_decision(const Feature& feature) {
       .variant_name = std::nullopt,
       .value = default_value(feature.value_type),
       .value_type = feature.value_type,
-      .event_data = {},
       .events = {},
   };
 }

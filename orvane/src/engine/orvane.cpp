@@ -216,8 +216,7 @@ DecideResult finish_decision(InternalResult internal, const Context& ctx) {
       .variant_name = std::move(decision.variant_name),
       .value = std::move(decision.value),
       .value_type = decision.value_type,
-      .event_data = std::move(serialized->event_data),
-      .events = std::move(serialized->events),
+      .events = std::move(serialized).value(),
   });
 }
 

@@ -1,14 +1,16 @@
 #include "events/experiment_event.h"
 
+#include <charconv>
+#include <cstring>
 #include <string>
 #include <string_view>
 
-#include "base/text_writer.h"
 
 namespace orvane {
 namespace {
 
 constexpr std::string_view kSeparator = "::::";
+constexpr size_t kNumberRoom = 20;  // the longest decimal form of a 64-bit number
 
 }  // namespace
 
@@ -22,35 +24,44 @@ std::string_view event_kind_name(EventKind kind) {
   return "FracAvail";  // unreachable for a valid enumerator; keeps -Wreturn-type quiet
 }
 
+size_t compact_text_room(const ExperimentEvent& event) {
+  // Ten values, nine separators and five numbers.
+  return event.feature_name.size() + event.variant_name.size() + event.identifier.size() +
+         event.bucket_field.name().size() + event.owner.size() + 9 * kSeparator.size() +
+         5 * kNumberRoom;
+}
+
+char* write_compact_text(char* out, const ExperimentEvent& event) {
+  auto text = [&out](std::string_view value) {
+    std::memcpy(out, value.data(), value.size());
+    out += value.size();
+  };
+  auto number = [&out](auto value) { out = std::to_chars(out, out + kNumberRoom, value).ptr; };
+  number(static_cast<unsigned>(event.kind));
+  text(kSeparator);
+  number(event.feature_id);
+  text(kSeparator);
+  text(event.feature_name);
+  text(kSeparator);
+  number(event.feature_version);
+  text(kSeparator);
+  text(event.variant_name);
+  text(kSeparator);
+  text(event.identifier);
+  text(kSeparator);
+  text(event.bucket_field.name());
+  text(kSeparator);
+  number(event.start_ts);
+  text(kSeparator);
+  number(event.stop_ts);
+  text(kSeparator);
+  text(event.owner);
+  return out;
+}
+
 std::string compact_text(const ExperimentEvent& event) {
-  std::string_view field = event.bucket_field.name();
-  std::string out;
-  {  // the writer leaves the text at its final length when it goes
-    TextWriter w(out, 0);
-    // Ten values, nine separators and five numbers: room for all of it at once.
-    w.room(event.feature_name.size() + event.variant_name.size() + event.identifier.size() +
-           field.size() + event.owner.size() + 9 * kSeparator.size() +
-           5 * TextWriter::kNumberRoom);
-    w.number(static_cast<unsigned>(event.kind));
-    w.raw(kSeparator);
-    w.number(event.feature_id);
-    w.raw(kSeparator);
-    w.raw(event.feature_name);
-    w.raw(kSeparator);
-    w.number(event.feature_version);
-    w.raw(kSeparator);
-    w.raw(event.variant_name);
-    w.raw(kSeparator);
-    w.raw(event.identifier);
-    w.raw(kSeparator);
-    w.raw(field);
-    w.raw(kSeparator);
-    w.number(event.start_ts);
-    w.raw(kSeparator);
-    w.number(event.stop_ts);
-    w.raw(kSeparator);
-    w.raw(event.owner);
-  }
+  std::string out(compact_text_room(event), '\0');
+  out.resize(static_cast<size_t>(write_compact_text(out.data(), event) - out.data()));
   return out;
 }
 

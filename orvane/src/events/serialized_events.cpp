@@ -2,8 +2,11 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -28,6 +31,14 @@ bool timestamps_fit(const std::vector<ExperimentEvent>& events) {
   return true;
 }
 
+// What a decision's events were stamped with; written once, then only read.
+struct SerializedEvents::Batch {
+  int64_t timestamp_ms = 0;
+  std::vector<ExperimentEvent> records;
+  std::vector<Uuid> uuids;  // the batch's UUID, then one per event
+  Context facts;            // only the request's fields that the documents carry
+};
+
 namespace {
 
 // Every encoded event starts with the two constants and the key of the bucketing field's
@@ -38,10 +49,32 @@ constexpr std::string_view kEventHead =
 // numbers they hold.
 constexpr size_t kEventFrame = 400;
 
+// A text this long is measured exactly before it is written: the worst case, six bytes for
+// every byte, would have a request value of many megabytes reserve and touch several times
+// its size while its document is written.
+constexpr size_t kMeasuredText = 4096;
+
+size_t json_string_size(std::string_view text) {
+  size_t size = 2 + text.size();
+  for (char c : text) {
+    if (c == '"' || c == '\\') {
+      size += 1;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      const bool named = c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t';
+      size += named ? 1 : 5;  // \n, or \u00XX
+    }
+  }
+  return size;
+}
+
+size_t string_room(std::string_view text) {
+  return text.size() < kMeasuredText ? json_string_room(text) : json_string_size(text);
+}
+
 // Each writer takes the field's opening text up to its value, e.g. ,"2":{"str": with the
 // separating comma when one is due, and asks for the whole field's room once.
 void str_field(TextWriter& out, std::string_view open, std::string_view text) {
-  out.room(open.size() + json_string_room(text) + 1);
+  out.room(open.size() + string_room(text) + 1);
   out.raw(open);
   out.json_string(text);
   out.put('}');
@@ -253,61 +286,11 @@ void append_experiment(TextWriter& out, const ExperimentEvent& event) {
   out.text("}");
 }
 
-// `next_uuid(i)` gives the UUID text of event i, or nothing when none can be had.
-template <class NextUuid>
-Result<SerializedEvents, EventError> encode(const Context& ctx,
-                                            const std::vector<ExperimentEvent>& events,
-                                            int64_t timestamp_ms, std::string_view batch_uuid,
-                                            NextUuid next_uuid) {
-  // Checked before any event is encoded: a failing batch yields nothing but the error.
-  if (!timestamps_fit(events)) return EventError{kTimestampOutOfRange};
-
-  SerializedEvents result;
-  result.event_data.reserve(events.size());
-  result.events.reserve(events.size());
-  SharedParts parts;
-  const size_t shared_room = 256 + batch_uuid.size() + context_text_size(ctx);
-  for (size_t i = 0; i < events.size(); ++i) {
-    const ExperimentEvent& event = events[i];
-    std::optional<std::string_view> uuid = next_uuid(i);
-    if (!uuid) return EventError{kRandomSourceUnavailable};
-
-    std::string_view field = event.bucket_field.name();
-    std::string json;
-    {  // the writer leaves the document at its final length when it goes
-      TextWriter out(json, kEventFrame + kEventHead.size() + shared_room + 2 * field.size() +
-                               uuid->size() + event.feature_name.size() + event.owner.size() +
-                               event.variant_name.size() + event.identifier.size());
-      out.text(kEventHead);
-      out.room(json_string_room(field));
-      out.json_string(field);
-      if (i == 0) {
-        parts.stamp_begin = out.size();
-        append_stamp(out, timestamp_ms);
-        parts.stamp_end = out.size();
-        out.room(json_string_room(*uuid));
-        out.json_string(*uuid);
-        parts.context_begin = out.size();
-        append_context(out, ctx, batch_uuid);
-        parts.context_end = out.size();
-        append_experiment(out, event);
-        parts.tail_begin = out.size();
-        append_tail(out, ctx);
-      } else {
-        const std::string_view first = result.events.front().json;
-        out.text(first.substr(parts.stamp_begin, parts.stamp_end - parts.stamp_begin));
-        out.room(json_string_room(*uuid));
-        out.json_string(*uuid);
-        out.text(first.substr(parts.context_begin, parts.context_end - parts.context_begin));
-        append_experiment(out, event);
-        out.text(first.substr(parts.tail_begin));
-      }
-    }
-
-    result.event_data.push_back(compact_text(event));
-    result.events.push_back(Event{event.kind, std::move(json)});
-  }
-  return result;
+// Copies the fields the documents carry, and no others: a context may hold large values
+// (other_fields) that no document needs.
+template <size_t... I>
+void copy_sent_fields(Context& to, const Context& from, std::index_sequence<I...>) {
+  ((member_of<kEventOrder[I]>(to) = member_of<kEventOrder[I]>(from)), ...);
 }
 
 }  // namespace
@@ -318,23 +301,96 @@ DebugNode event_debug_node(const Event& event) {
                 {"json", DebugNode::string(event.json)}});
 }
 
+size_t SerializedEvents::size() const { return batch_ ? batch_->records.size() : 0; }
+
+const ExperimentEvent& SerializedEvents::record(size_t i) const { return batch_->records[i]; }
+
+std::vector<std::string> SerializedEvents::texts() const {
+  std::vector<std::string> texts;
+  texts.reserve(size());
+  for (size_t i = 0; i < size(); ++i) texts.push_back(compact_text(batch_->records[i]));
+  return texts;
+}
+
+std::vector<Event> SerializedEvents::documents() const {
+  std::vector<Event> documents;
+  if (!batch_) return documents;
+  const Batch& batch = *batch_;
+  const Context& ctx = batch.facts;
+  const std::array<char, 36> batch_chars = uuid_chars(batch.uuids[0]);
+  const std::string_view batch_uuid(batch_chars.data(), batch_chars.size());
+  documents.reserve(batch.records.size());
+  SharedParts parts;
+  const size_t shared_room = 256 + batch_uuid.size() + context_text_size(ctx);
+  for (size_t i = 0; i < batch.records.size(); ++i) {
+    const ExperimentEvent& event = batch.records[i];
+    const std::array<char, 36> uuid_text = uuid_chars(batch.uuids[1 + i]);
+    const std::string_view uuid(uuid_text.data(), uuid_text.size());
+
+    std::string_view field = event.bucket_field.name();
+    std::string json;
+    {  // the writer leaves the document at its final length when it goes
+      TextWriter out(json, kEventFrame + kEventHead.size() + shared_room + 2 * field.size() +
+                               uuid.size() + event.feature_name.size() + event.owner.size() +
+                               event.variant_name.size() + event.identifier.size());
+      out.text(kEventHead);
+      out.room(string_room(field));
+      out.json_string(field);
+      if (i == 0) {
+        parts.stamp_begin = out.size();
+        append_stamp(out, batch.timestamp_ms);
+        parts.stamp_end = out.size();
+        out.room(string_room(uuid));
+        out.json_string(uuid);
+        parts.context_begin = out.size();
+        append_context(out, ctx, batch_uuid);
+        parts.context_end = out.size();
+        append_experiment(out, event);
+        parts.tail_begin = out.size();
+        append_tail(out, ctx);
+      } else {
+        const std::string_view first = documents.front().json;
+        out.text(first.substr(parts.stamp_begin, parts.stamp_end - parts.stamp_begin));
+        out.room(string_room(uuid));
+        out.json_string(uuid);
+        out.text(first.substr(parts.context_begin, parts.context_end - parts.context_begin));
+        append_experiment(out, event);
+        out.text(first.substr(parts.tail_begin));
+      }
+    }
+    documents.push_back(Event{event.kind, std::move(json)});
+  }
+  return documents;
+}
+
+Result<SerializedEvents, EventError> SerializedEvents::stamp(const Context& ctx,
+                                                             std::vector<ExperimentEvent>&& events,
+                                                             int64_t timestamp_ms,
+                                                             std::span<const Uuid> uuids) {
+  // Checked before anything is kept: a failing batch yields nothing but the error.
+  if (!timestamps_fit(events)) return EventError{kTimestampOutOfRange};
+  // Most decisions expose nothing; they need neither random bytes nor the context's facts.
+  if (events.empty()) return SerializedEvents{};
+
+  auto batch = std::make_shared<Batch>();
+  batch->timestamp_ms = timestamp_ms;
+  if (uuids.empty()) {
+    batch->uuids.resize(1 + events.size());
+    // Uuid is an array of bytes, so the whole vector is one run of bytes to fill.
+    std::span<uint8_t> bytes(batch->uuids.front().data(), batch->uuids.size() * sizeof(Uuid));
+    if (!try_random_uuids_v4(bytes)) return EventError{kRandomSourceUnavailable};
+  } else {
+    batch->uuids.assign(uuids.begin(), uuids.end());
+  }
+  copy_sent_fields(batch->facts, ctx, std::make_index_sequence<kEventOrder.size()>());
+  batch->records = std::move(events);
+  return SerializedEvents(std::move(batch));
+}
+
 Result<SerializedEvents, EventError> serialize_events(const Context& ctx,
                                                       std::vector<ExperimentEvent>&& events) {
-  // Most decisions expose nothing; they need neither the clock, a batch UUID nor the
-  // context records, and the result is the same two empty lists.
-  if (events.empty()) return SerializedEvents{};
-  int64_t timestamp_ms = now_millis();
-  std::optional<Uuid> batch = try_random_uuid_v4();
-  if (!batch) return EventError{kRandomSourceUnavailable};
-  std::array<char, 36> batch_text = uuid_chars(*batch);
-  std::array<char, 36> event_text;  // rewritten per event; encode() copies it before the next
-  return encode(ctx, events, timestamp_ms, std::string_view(batch_text.data(), batch_text.size()),
-                [&](size_t) -> std::optional<std::string_view> {
-                  std::optional<Uuid> uuid = try_random_uuid_v4();
-                  if (!uuid) return std::nullopt;
-                  event_text = uuid_chars(*uuid);
-                  return std::string_view(event_text.data(), event_text.size());
-                });
+  const int64_t timestamp_ms = events.empty() ? 0 : now_millis();  // no clock for no events
+  return SerializedEvents::stamp(ctx, std::move(events), timestamp_ms, {});
 }
 
 Result<SerializedEvents, EventError> serialize_events_with(const Context& ctx,
@@ -344,8 +400,9 @@ Result<SerializedEvents, EventError> serialize_events_with(const Context& ctx,
     return EventError{std::to_string(stamp.event_uuids.size()) + " event UUIDs given for " +
                       std::to_string(events.size()) + " events"};
   }
-  return encode(ctx, events, stamp.timestamp_ms, stamp.batch_uuid,
-                [&](size_t i) -> std::optional<std::string_view> { return stamp.event_uuids[i]; });
+  std::vector<Uuid> uuids{stamp.batch_uuid};
+  uuids.insert(uuids.end(), stamp.event_uuids.begin(), stamp.event_uuids.end());
+  return SerializedEvents::stamp(ctx, std::move(events), stamp.timestamp_ms, uuids);
 }
 
 }  // namespace orvane

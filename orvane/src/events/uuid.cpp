@@ -47,11 +47,18 @@ std::optional<Uuid> parse_digits(std::string_view text, bool hyphenated) {
 
 }  // namespace
 
+bool try_random_uuids_v4(std::span<uint8_t> out) {
+  if (!random_bytes(out)) return false;
+  for (size_t at = 0; at + sizeof(Uuid) <= out.size(); at += sizeof(Uuid)) {
+    out[at + 6] = static_cast<uint8_t>((out[at + 6] & 0x0F) | 0x40);  // version 4
+    out[at + 8] = static_cast<uint8_t>((out[at + 8] & 0x3F) | 0x80);  // RFC 4122 variant
+  }
+  return true;
+}
+
 std::optional<Uuid> try_random_uuid_v4() {
   Uuid uuid;
-  if (!random_bytes(uuid)) return std::nullopt;
-  uuid[6] = static_cast<uint8_t>((uuid[6] & 0x0F) | 0x40);  // version 4
-  uuid[8] = static_cast<uint8_t>((uuid[8] & 0x3F) | 0x80);  // RFC 4122 variant
+  if (!try_random_uuids_v4(uuid)) return std::nullopt;
   return uuid;
 }
 
