@@ -277,7 +277,7 @@ AllDecisions choose_all(const Orvane& engine, const Context& ctx,
   // Of features sharing a name, only the last one choose_all decides gives the entry, so
   // the others are not decided at all. Walking back from the end finds it first; names
   // that are unique, nearly always all of them, need no look-up.
-  std::vector<bool> decided(features.size());
+  std::vector<unsigned char> decided(features.size());
   std::unordered_set<std::string_view> names_taken;
   size_t count = 0;
   for (size_t i = features.size(); i-- > 0;) {

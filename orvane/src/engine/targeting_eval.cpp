@@ -308,18 +308,22 @@ struct Eval {
     return !*inner;
   }
   std::optional<bool> operator()(const EqNode& node) const { return std::visit(*this, node.eq); }
-  std::optional<bool> operator()(const EqOne& eq) const {
-    std::optional<Operand> actual = operand_of(read(eq.field));
-    if (!actual) return std::nullopt;
-    return operand_eq(operand_of(eq.value), *actual);
-  }
+  std::optional<bool> operator()(const EqOne& eq) const { return equal(eq.value, read(eq.field)); }
   // Here the context value comes first, and an undecidable pair poisons the whole list
-  // even after a match, so every value is compared.
+  // even after a match, so every value is compared. Two texts always compare, so once a
+  // text has matched, later texts need no comparison; other values still do.
   std::optional<bool> operator()(const EqMany& eq) const {
     std::optional<Operand> actual = operand_of(read(eq.field));
     if (!actual) return std::nullopt;
+    const bool actual_text = actual->kind == Operand::Kind::String;
     bool matched = false;
     for (const Json& expected : eq.values) {
+      if (actual_text) {
+        if (const auto* text = expected.get_ptr<const Json::string_t*>()) {
+          matched = matched || actual->text == *text;
+          continue;
+        }
+      }
       std::optional<bool> same = operand_eq(*actual, operand_of(expected));
       if (!same) return std::nullopt;
       matched = matched || *same;
@@ -327,11 +331,22 @@ struct Eval {
     return matched;
   }
   std::optional<bool> operator()(const NeNode& node) const {
-    std::optional<Operand> actual = operand_of(read(node.field));
-    if (!actual) return std::nullopt;
-    std::optional<bool> same = operand_eq(operand_of(node.value), *actual);
+    std::optional<bool> same = equal(node.value, read(node.field));
     if (!same) return std::nullopt;
     return !*same;
+  }
+
+  // The equality table with the configured value first. A context text against a
+  // configured text, the common leaf, is a plain comparison of the two.
+  static std::optional<bool> equal(const Json& configured, const FieldView& value) {
+    if (const auto* text = std::get_if<std::string_view>(&value)) {
+      if (const auto* expected = configured.get_ptr<const Json::string_t*>()) {
+        return *expected == *text;
+      }
+    }
+    std::optional<Operand> actual = operand_of(value);
+    if (!actual) return std::nullopt;
+    return operand_eq(operand_of(configured), *actual);
   }
   std::optional<bool> operator()(const CompareNode& node) const {
     return cmp_value(node.op, read(node.field), node.value);
