@@ -13,6 +13,9 @@
 
 namespace orvane {
 
+// Each fixed member has its row in context/fixed_fields.h (name, kind, and its place in the
+// debug text, among make_ctx's keys and in exposure events), which every list of the fields
+// is derived from: a member added here needs its row there.
 struct Context {
   std::optional<std::string> user_id;
   std::optional<std::string> locale;
