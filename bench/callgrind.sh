@@ -25,7 +25,7 @@ instructions() {
 }
 
 printf '%-14s %14s\n' operation "instr/call"
-for spec in ${OPERATIONS:-make_ctx_full:10001 make_ctx_small:10001 ctx_choose_quiet:10001 ctx_choose_loud:10001 choose_quiet:10001 choose_loud:10001 get_bool:10001 choose_all:21}; do
+for spec in ${OPERATIONS:-make_ctx_full:10001 make_ctx_small:10001 ctx_choose_quiet:10001 ctx_choose_loud:10001 choose_quiet:10001 choose_loud:10001 choose_loud_events:10001 get_bool:10001 choose_all:21}; do
   op=${spec%%:*} n=${spec##*:}
   one=$(instructions "$op" 1)
   many=$(instructions "$op" "$n")
