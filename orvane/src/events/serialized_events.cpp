@@ -1,5 +1,6 @@
 #include "events/serialized_events.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -35,7 +36,13 @@ bool timestamps_fit(const std::vector<ExperimentEvent>& events) {
 struct SerializedEvents::Batch {
   int64_t timestamp_ms = 0;
   std::vector<ExperimentEvent> records;
-  std::vector<Uuid> uuids;  // the batch's UUID, then one per event
+  // The batch's UUID and the first event's, then the later events' own: most decisions
+  // have one event, and its UUIDs need no allocation of their own.
+  std::array<Uuid, 2> first_uuids;
+  std::vector<Uuid> later_uuids;
+
+  // 0: the batch's UUID, 1 + i: event i's.
+  const Uuid& uuid(size_t i) const { return i < 2 ? first_uuids[i] : later_uuids[i - 2]; }
   Context facts;            // only the request's fields that the documents carry
 };
 
@@ -317,14 +324,14 @@ std::vector<Event> SerializedEvents::documents() const {
   if (!batch_) return documents;
   const Batch& batch = *batch_;
   const Context& ctx = batch.facts;
-  const std::array<char, 36> batch_chars = uuid_chars(batch.uuids[0]);
+  const std::array<char, 36> batch_chars = uuid_chars(batch.uuid(0));
   const std::string_view batch_uuid(batch_chars.data(), batch_chars.size());
   documents.reserve(batch.records.size());
   SharedParts parts;
   const size_t shared_room = 256 + batch_uuid.size() + context_text_size(ctx);
   for (size_t i = 0; i < batch.records.size(); ++i) {
     const ExperimentEvent& event = batch.records[i];
-    const std::array<char, 36> uuid_text = uuid_chars(batch.uuids[1 + i]);
+    const std::array<char, 36> uuid_text = uuid_chars(batch.uuid(1 + i));
     const std::string_view uuid(uuid_text.data(), uuid_text.size());
 
     std::string_view field = event.bucket_field.name();
@@ -374,13 +381,19 @@ Result<SerializedEvents, EventError> SerializedEvents::stamp(const Context& ctx,
 
   auto batch = std::make_shared<Batch>();
   batch->timestamp_ms = timestamp_ms;
+  batch->later_uuids.resize(events.size() - 1);
   if (uuids.empty()) {
-    batch->uuids.resize(1 + events.size());
-    // Uuid is an array of bytes, so the whole vector is one run of bytes to fill.
-    std::span<uint8_t> bytes(batch->uuids.front().data(), batch->uuids.size() * sizeof(Uuid));
-    if (!try_random_uuids_v4(bytes)) return EventError{kRandomSourceUnavailable};
+    // A Uuid is an array of bytes, so each array of them is one run of bytes to fill.
+    auto bytes = [](auto& array) {
+      return std::span<uint8_t>(array.front().data(), array.size() * sizeof(Uuid));
+    };
+    if (!try_random_uuids_v4(bytes(batch->first_uuids)) ||
+        (!batch->later_uuids.empty() && !try_random_uuids_v4(bytes(batch->later_uuids)))) {
+      return EventError{kRandomSourceUnavailable};
+    }
   } else {
-    batch->uuids.assign(uuids.begin(), uuids.end());
+    std::copy(uuids.begin(), uuids.begin() + 2, batch->first_uuids.begin());
+    std::copy(uuids.begin() + 2, uuids.end(), batch->later_uuids.begin());
   }
   copy_sent_fields(batch->facts, ctx, std::make_index_sequence<kEventOrder.size()>());
   batch->records = std::move(events);
