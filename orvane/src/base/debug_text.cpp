@@ -13,12 +13,14 @@ struct CountSink {
   size_t size = 0;
   void append(std::string_view text) { size += text.size(); }
   void append(size_t n, char) { size += n; }
+  void append_quoted(std::string_view text) { size += quoted_size(text); }
 };
 
 struct StringSink {
   std::string& out;
   void append(std::string_view text) { out.append(text); }
   void append(size_t n, char c) { out.append(n, c); }
+  void append_quoted(std::string_view text) { orvane::append_quoted(out, text); }
 };
 
 // A line break in the pretty layout, indented by four blanks per level.
@@ -51,6 +53,13 @@ DebugNode DebugNode::leaf(std::string text) {
 }
 
 DebugNode DebugNode::string(std::string_view text) { return leaf(quoted_text(text)); }
+
+DebugNode DebugNode::borrowed_string(std::string_view text) {
+  DebugNode node;
+  node.kind_ = Kind::Borrowed;
+  node.borrowed_ = text;
+  return node;
+}
 
 DebugNode DebugNode::record(std::string name,
                             std::vector<std::pair<std::string, DebugNode>> fields) {
@@ -138,6 +147,8 @@ void DebugNode::write(Sink& sink, bool pretty, size_t depth) const {
   switch (kind_) {
     case Kind::Leaf:
       return leaf_text(sink, text_, pretty, depth);
+    case Kind::Borrowed:  // a quoted text has no line break to indent
+      return sink.append_quoted(borrowed_);
     case Kind::Record:
       sink.append(text_);
       if (fields_.empty()) return;

@@ -13,12 +13,15 @@ namespace orvane {
 
 class DebugNode {
  public:
-  enum class Kind { Leaf, Record, Tuple, List, Map };
+  enum class Kind { Leaf, Borrowed, Record, Tuple, List, Map };
 
   // Text printed as it stands (a number, true, None, an already quoted string).
   static DebugNode leaf(std::string text);
   // A string shown in double quotes with the quoted-form escapes.
   static DebugNode string(std::string_view text);
+  // The same, quoted only as it is rendered, so the node holds no copy of a long text;
+  // `text` must outlive the node.
+  static DebugNode borrowed_string(std::string_view text);
   // A record: "Name { field: value, ... }"; with no fields just "Name".
   static DebugNode record(std::string name, std::vector<std::pair<std::string, DebugNode>> fields);
   // A tuple alternative: "Name(value)"; with no items just "Name".
@@ -40,6 +43,7 @@ class DebugNode {
 
   Kind kind_ = Kind::Leaf;
   std::string text_;  // leaf text, or the record / tuple name
+  std::string_view borrowed_;  // the unquoted text of a Borrowed node
   std::vector<std::pair<std::string, DebugNode>> fields_;
   std::vector<DebugNode> items_;
   std::vector<std::pair<DebugNode, DebugNode>> entries_;

@@ -74,19 +74,24 @@ bool is_unicode_whitespace(char32_t c) {
          c == 0x205F || c == 0x3000;
 }
 
-void append_quoted(std::string& out, std::string_view text) {
+namespace {
+
+// Writes the quoted form through `out.append(piece)`, so the same walk measures the
+// quoted text or writes it.
+template <class Out>
+void write_quoted(Out& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
+  out.append("\"");
   size_t pos = 0;
   while (pos < text.size()) {
     size_t start = pos;
     char32_t c = decode_utf8(text, pos);
     switch (c) {
-      case '"': out += "\\\""; continue;
-      case '\\': out += "\\\\"; continue;
-      case '\t': out += "\\t"; continue;
-      case '\r': out += "\\r"; continue;
-      case '\n': out += "\\n"; continue;
+      case '"': out.append("\\\""); continue;
+      case '\\': out.append("\\\\"); continue;
+      case '\t': out.append("\\t"); continue;
+      case '\r': out.append("\\r"); continue;
+      case '\n': out.append("\\n"); continue;
       default: break;
     }
     bool invalid_byte = c == 0xFFFD && pos - start == 1;
@@ -94,7 +99,7 @@ void append_quoted(std::string& out, std::string_view text) {
       out.append(text.substr(start, pos - start));
       continue;
     }
-    out += "\\u{";
+    out.append("\\u{");
     char digits[8];
     int n = 0;
     uint32_t v = c;
@@ -102,10 +107,33 @@ void append_quoted(std::string& out, std::string_view text) {
       digits[n++] = kHex[v & 0xF];
       v >>= 4;
     } while (v != 0);
-    while (n > 0) out += digits[--n];
-    out += '}';
+    while (n > 0) out.append(std::string_view(&digits[--n], 1));
+    out.append("}");
   }
-  out += '"';
+  out.append("\"");
+}
+
+struct StringOut {
+  std::string& text;
+  void append(std::string_view piece) { text.append(piece); }
+};
+
+struct CountOut {
+  size_t size = 0;
+  void append(std::string_view piece) { size += piece.size(); }
+};
+
+}  // namespace
+
+void append_quoted(std::string& out, std::string_view text) {
+  StringOut sink{out};
+  write_quoted(sink, text);
+}
+
+size_t quoted_size(std::string_view text) {
+  CountOut count;
+  write_quoted(count, text);
+  return count.size;
 }
 
 std::string quoted_text(std::string_view text) {

@@ -11,6 +11,8 @@ namespace orvane {
 
 std::string quoted_text(std::string_view text);
 void append_quoted(std::string& out, std::string_view text);
+// The length of quoted_text(text), without writing it.
+size_t quoted_size(std::string_view text);
 
 // Decodes one UTF-8 code point starting at `pos`; advances `pos`. Invalid bytes decode to
 // U+FFFD one byte at a time.

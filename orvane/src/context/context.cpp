@@ -8,11 +8,13 @@
 namespace orvane {
 namespace {
 
+// Texts are borrowed from the context: every caller renders the node while the context
+// lives, and a many-megabyte identifier is then not copied once more just to be quoted.
 DebugNode field_debug_node(const FixedFieldInfo& info, const Context& ctx) {
   std::optional<DebugNode> shown;
   switch (info.value) {
     case FieldValue::String:
-      if (const auto& v = ctx.*info.text) shown = DebugNode::string(*v);
+      if (const auto& v = ctx.*info.text) shown = DebugNode::borrowed_string(*v);
       break;
     case FieldValue::Bool:
       if (const auto& v = ctx.*info.flag) shown = DebugNode::leaf(*v ? "true" : "false");
