@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "context/context.h"
 
@@ -55,29 +56,27 @@ struct Ranks {
   uint8_t read;
 };
 
+// One row: the member's type decides the value kind and which member slot is set.
+template <class T>
 constexpr FixedFieldInfo field(std::string_view name, FixedField id,
-                               std::optional<std::string> Context::*member, Ranks ranks,
+                               std::optional<T> Context::*member, Ranks ranks,
                                EventPlace event = {}) {
-  return {name, id, FieldValue::String, member, nullptr, nullptr, nullptr,
-          ranks.shown, ranks.read, event};
-}
-constexpr FixedFieldInfo field(std::string_view name, FixedField id,
-                               std::optional<bool> Context::*member, Ranks ranks,
-                               EventPlace event = {}) {
-  return {name, id, FieldValue::Bool, nullptr, member, nullptr, nullptr,
-          ranks.shown, ranks.read, event};
-}
-constexpr FixedFieldInfo field(std::string_view name, FixedField id,
-                               std::optional<int32_t> Context::*member, Ranks ranks,
-                               EventPlace event = {}) {
-  return {name, id, FieldValue::Int32, nullptr, nullptr, member, nullptr,
-          ranks.shown, ranks.read, event};
-}
-constexpr FixedFieldInfo field(std::string_view name, FixedField id,
-                               std::optional<int64_t> Context::*member, Ranks ranks,
-                               EventPlace event = {}) {
-  return {name, id, FieldValue::Int64, nullptr, nullptr, nullptr, member,
-          ranks.shown, ranks.read, event};
+  FixedFieldInfo info{name, id, FieldValue::String, nullptr, nullptr, nullptr, nullptr,
+                      ranks.shown, ranks.read, event};
+  if constexpr (std::is_same_v<T, std::string>) {
+    info.text = member;
+  } else if constexpr (std::is_same_v<T, bool>) {
+    info.value = FieldValue::Bool;
+    info.flag = member;
+  } else if constexpr (std::is_same_v<T, int32_t>) {
+    info.value = FieldValue::Int32;
+    info.int32 = member;
+  } else {
+    static_assert(std::is_same_v<T, int64_t>, "a context field holds text, a flag or an integer");
+    info.value = FieldValue::Int64;
+    info.int64 = member;
+  }
+  return info;
 }
 
 }  // namespace field_table
