@@ -3,6 +3,8 @@
 
 #include <openssl/sha.h>
 
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -17,6 +19,17 @@ constexpr uint32_t kBucketCount = 1000;
 constexpr size_t kBlock = SHA_CBLOCK;  // 64 bytes
 // The padding needs a 0x80 byte and the 8-byte bit length after the message's last bytes.
 constexpr size_t kLengthBytes = 8;
+
+// 2^(32 * (4 - i)) modulo the bucket count: the place value of the digest's word i.
+constexpr std::array<uint64_t, 5> kPlace = [] {
+  std::array<uint64_t, 5> place{};
+  uint64_t value = 1;
+  for (size_t i = place.size(); i-- > 0;) {
+    place[i] = value;
+    value = (value << 32) % kBucketCount;
+  }
+  return place;
+}();
 
 }  // namespace
 
@@ -37,20 +50,20 @@ uint16_t bucket_of(std::string_view seed) {
   if (rest > 0) std::memcpy(tail, data + whole, rest);
   tail[rest] = 0x80;
   const size_t tail_size = rest + 1 + kLengthBytes <= kBlock ? kBlock : 2 * kBlock;
-  const uint64_t bits = static_cast<uint64_t>(seed.size()) * 8;
-  for (size_t i = 0; i < kLengthBytes; ++i) {
-    tail[tail_size - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
-  }
+  // The bit length goes in big-endian, as one store rather than eight byte stores that
+  // the block function would then read back as words.
+  uint64_t bits = static_cast<uint64_t>(seed.size()) * 8;
+  if constexpr (std::endian::native == std::endian::little) bits = __builtin_bswap64(bits);
+  std::memcpy(tail + tail_size - kLengthBytes, &bits, kLengthBytes);
   for (size_t at = 0; at < tail_size; at += kBlock) SHA1_Transform(&sha, tail + at);
 
   // The digest is h0..h4 written big-endian: one 160-bit number whose 32-bit digits are
-  // the state words. Horner's rule modulo the bucket count gives its remainder without
-  // big-integer arithmetic, in a chain of five dependent divisions.
-  uint64_t remainder = 0;
-  for (const uint32_t word : {sha.h0, sha.h1, sha.h2, sha.h3, sha.h4}) {
-    remainder = ((remainder << 32) | word) % kBucketCount;
-  }
-  return static_cast<uint16_t>(remainder);
+  // the state words. Its remainder is the sum of each digit's remainder times its place
+  // value's remainder: five independent reductions rather than a chain of dependent ones.
+  const uint64_t remainder = sha.h0 % kBucketCount * kPlace[0] + sha.h1 % kBucketCount * kPlace[1] +
+                             sha.h2 % kBucketCount * kPlace[2] + sha.h3 % kBucketCount * kPlace[3] +
+                             sha.h4 % kBucketCount * kPlace[4];
+  return static_cast<uint16_t>(remainder % kBucketCount);
 }
 
 }  // namespace orvane
