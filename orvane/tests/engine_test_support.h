@@ -79,8 +79,9 @@ inline std::string events_text(const std::vector<ExperimentEvent>& events) {
 
 // name#id.version variant value value_type [events]; "-" marks an absent part.
 inline std::string decision_text(const InternalDecision& d) {
-  return d.feature_name + "#" + std::to_string(d.feature_id) + "." +
-         std::to_string(d.feature_version) + " " + d.variant_name.value_or("-") + " " +
+  return std::string(d.feature_name) + "#" + std::to_string(d.feature_id) + "." +
+         std::to_string(d.feature_version) + " " + std::string(d.variant_name.value_or("-")) +
+         " " +
          json_debug(d.value) + " " +
          (d.value_type ? std::string(value_type_text(*d.value_type)) : "-") + " " +
          events_text(d.events);

@@ -134,7 +134,7 @@ TEST(Diff, MovedBucketsMatchAnExhaustiveCountOfDecisions) {
         Context ctx;
         ctx.user_id = "u" + std::to_string(i);
         auto name = [](const InternalResult& r) {
-          return r && *r && (*r)->variant_name ? *(*r)->variant_name : std::string();
+          return r && *r && (*r)->variant_name ? std::string(*(*r)->variant_name) : std::string();
         };
         seen[bucket_of("1.a.0" + *ctx.user_id)] = {name(decide_internal(*old_engine, old_feature, ctx)),
                                                   name(decide_internal(*new_engine, new_feature, ctx))};

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/debug_text.h"
@@ -16,9 +17,11 @@
 
 namespace orvane {
 
+// Its texts are borrowed from the engine's features, which outlive every run of the chain;
+// they are copied once, into the Decision that leaves the engine.
 struct InternalDecision {
-  std::string feature_name;
-  std::optional<std::string> variant_name;
+  std::string_view feature_name;
+  std::optional<std::string_view> variant_name;
   Json value;  // null when the deciding stage has none
   std::vector<ExperimentEvent> events;
   uint32_t feature_id = 0;

@@ -35,7 +35,7 @@ void take_answer(Explanation& out, const InternalResult& result) {
   }
   if (!*result) return;
   const InternalDecision& decision = **result;
-  out.variant = decision.variant_name;
+  if (decision.variant_name) out.variant = std::string(*decision.variant_name);
   out.value = decision.value;
   out.value_type = decision.value_type;
   for (const ExperimentEvent& event : decision.events) {

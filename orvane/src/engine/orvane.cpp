@@ -211,9 +211,10 @@ DecideResult finish_decision(InternalResult internal, const Context& ctx) {
   }
   return DecideResult(Decision{
       .feature_id = decision.feature_id,
-      .feature_name = std::move(decision.feature_name),
+      .feature_name = std::string(decision.feature_name),
       .feature_version = decision.feature_version,
-      .variant_name = std::move(decision.variant_name),
+      .variant_name = decision.variant_name ? std::optional<std::string>(*decision.variant_name)
+                                            : std::nullopt,
       .value = std::move(decision.value),
       .value_type = decision.value_type,
       .events = std::move(serialized).value(),

@@ -18,12 +18,12 @@ constexpr std::string_view kControlVariant = "control_1";
 
 // The decision a feature gets from a stage that picked a variant, with the exposure event
 // (if the feature emits one) as its only event.
-InternalDecision variant_decision(const Feature& feature, std::string variant, Json value,
+InternalDecision variant_decision(const Feature& feature, std::string_view variant, Json value,
                                   std::optional<ExperimentEvent> event,
                                   std::optional<ValueType> value_type) {
   InternalDecision decision{
       .feature_name = feature.name,
-      .variant_name = std::move(variant),
+      .variant_name = variant,
       .value = std::move(value),
       .events = {},
       .feature_id = feature.id,
@@ -76,8 +76,8 @@ StageResult overrides(const Feature& feature, const Context& ctx, Trace trace) {
 
   auto event = make_event(feature, EventKind::Override, *winner, ctx);
   if (!event) return std::move(event).error();
-  return Decided{variant_decision(feature, *winner, Json(*winner), std::move(*event),
-                                  ValueType::String)};
+  return Decided{
+      variant_decision(feature, *winner, Json(*winner), std::move(*event), ValueType::String)};
 }
 
 // Marks the first event as handed over by `kind`; the events after it keep the kind of
