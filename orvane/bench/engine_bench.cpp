@@ -144,7 +144,7 @@ void BM_EncodeEvents(benchmark::State& state) {
   const ExperimentEvent event{
       .feature_name = "search_ranking_v2",
       .variant_name = "treatment_semantic",
-      .bucket_field = ContextField::from_name("user_id"),
+      .bucket_field = "user_id",
       .identifier = "t2_8f3k2j9d",
       .start_ts = 1767225600000,
       .stop_ts = 1798761600000,

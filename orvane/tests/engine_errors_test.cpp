@@ -58,7 +58,7 @@ TEST(NameToDecisionmaker, ExactNamesOnly) {
 SerializedEvents two_events() {
   auto event = [](EventKind kind, const char* variant) {
     return ExperimentEvent{.feature_name = "f\"1", .variant_name = variant,
-                           .bucket_field = field("user_id"), .identifier = "u\\1",
+                           .bucket_field = "user_id", .identifier = "u\\1",
                            .start_ts = 0, .stop_ts = 9, .owner = "o", .feature_id = 1,
                            .feature_version = 2, .kind = kind};
   };

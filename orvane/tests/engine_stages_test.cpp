@@ -95,11 +95,12 @@ TEST(Stages, Overrides) {
 
 TEST(Stages, MakeEventFillsEveryField) {
   Feature f = experiment(7, "f");
-  auto event = make_event(f, EventKind::Override, "v", user("u1"));
+  const Context ctx = user("u1");  // the event borrows the identifier from it
+  auto event = make_event(f, EventKind::Override, "v", ctx);
   ASSERT_TRUE(event && *event);
   EXPECT_EQ(compact_text(**event), "1::::7::::f::::2::::v::::u1::::user_id::::0::::100::::o");
   f.variant_set->bucket_val.reset();
-  auto failed = make_event(f, EventKind::FracAvail, "v", user("u1"));
+  auto failed = make_event(f, EventKind::FracAvail, "v", ctx);
   ASSERT_FALSE(failed);
   EXPECT_EQ(failed.error().display(), "Missing \"bucket_val\" field in experiment config.");
 }

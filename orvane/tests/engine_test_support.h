@@ -72,7 +72,8 @@ inline std::string events_text(const std::vector<ExperimentEvent>& events) {
   std::string out;
   for (const ExperimentEvent& e : events) {
     out += (out.empty() ? "" : " ") + std::to_string(static_cast<int>(e.kind)) + "/" +
-           e.feature_name + "/" + e.variant_name + "/" + e.identifier;
+           std::string(e.feature_name) + "/" + std::string(e.variant_name) + "/" +
+           std::string(e.identifier);
   }
   return "[" + out + "]";
 }

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
+#include <array>
 #include <cstdint>
 #include <fstream>
 #include <memory>
 #include <thread>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "events/clock.h"
@@ -20,12 +22,13 @@ namespace {
 using OrderedJson = nlohmann::ordered_json;
 constexpr uint64_t kI64Max = 9223372036854775807u;
 
-ExperimentEvent event(EventKind kind, std::string field, std::string identifier,
-                      std::string variant = "blue") {
+// The event borrows its texts, as the engine's do from the feature and the request.
+ExperimentEvent event(EventKind kind, std::string_view field, std::string_view identifier,
+                      std::string_view variant = "blue") {
   return ExperimentEvent{.feature_name = "button_color",
-                         .variant_name = std::move(variant),
-                         .bucket_field = ContextField::from_name(field),
-                         .identifier = std::move(identifier),
+                         .variant_name = variant,
+                         .bucket_field = field,
+                         .identifier = identifier,
                          .start_ts = 1600000000,
                          .stop_ts = 1900000000,
                          .owner = "growth",
@@ -98,7 +101,7 @@ TEST(EventKind, Names) {
 
 TEST(CompactText, JoinsTenValues) {
   ExperimentEvent override_event{.feature_name = "f", .variant_name = "v",
-                                 .bucket_field = ContextField::from_name("user_id"),
+                                 .bucket_field = "user_id",
                                  .identifier = "u1", .start_ts = 0, .stop_ts = 100, .owner = "o",
                                  .feature_id = 7, .feature_version = 2,
                                  .kind = EventKind::Override};
@@ -175,12 +178,26 @@ TEST(SerializeEvents, EveryFieldParsesBack) {
 
 TEST(SerializeEvents, DocumentsAreFixedWhenStamped) {
   // The documents are written when read, from what was fixed at stamping: every read, of
-  // the value or of a copy, from threads reading at once, long after the context is gone,
-  // gives the same bytes, and those are the ones the golden context gives.
+  // the value or of a copy, from threads reading at once, long after the context and the
+  // texts the events borrowed are gone, gives the same bytes, and those are the ones the
+  // golden context gives.
   auto ctx = std::make_unique<Context>(full_context());
-  const SerializedEvents out = serialize_ok(*ctx, {event(EventKind::FracAvail, "user_id", "u1"),
-                                                   event(EventKind::Override, "plan", "pro", "red")});
+  // Long enough to live on the heap, so that their bytes are really gone once released.
+  auto texts = std::make_unique<std::array<std::string, 4>>(std::array<std::string, 4>{
+      "button_color" + std::string(40, 'x'), "user_id", "u1", "growth" + std::string(40, 'y')});
+  auto borrowed = [&](EventKind kind, std::string_view field, std::string_view identifier,
+                      std::string_view variant) {
+    ExperimentEvent e = event(kind, field, identifier, variant);
+    e.feature_name = std::string_view((*texts)[0]).substr(0, 12);
+    e.owner = std::string_view((*texts)[3]).substr(0, 6);
+    return e;
+  };
+  const SerializedEvents out =
+      serialize_ok(*ctx, {borrowed(EventKind::FracAvail, (*texts)[1], (*texts)[2], "blue"),
+                          borrowed(EventKind::Override, "plan", "pro", "red")});
   ctx.reset();
+  for (std::string& text : *texts) text.assign(text.size(), '?');
+  texts.reset();
   const std::vector<Event> first = out.documents();
   ASSERT_EQ(first.size(), 2u);
   const std::vector<std::string> golden = golden_lines();
@@ -206,6 +223,10 @@ TEST(SerializeEvents, DocumentsAreFixedWhenStamped) {
     }
   }
   EXPECT_EQ(copy.texts(), out.texts());
+  EXPECT_EQ(out.texts(),
+            (std::vector<std::string>{
+                "0::::7::::button_color::::3::::blue::::u1::::user_id::::1600000000::::1900000000::::growth",
+                "1::::7::::button_color::::3::::red::::pro::::plan::::1600000000::::1900000000::::growth"}));
 }
 
 TEST(SerializeEvents, ContextRecordsPresentOnlyWithTheirFields) {

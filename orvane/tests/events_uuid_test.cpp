@@ -199,7 +199,7 @@ TEST_F(RandomSource, FallsBackToUrandomThenReportsFailure) {
   EXPECT_TRUE(serialize_events(Context{}, {}).has_value());
   std::vector<ExperimentEvent> one{ExperimentEvent{.feature_name = "f",
                                                    .variant_name = "v",
-                                                   .bucket_field = ContextField::from_name("user_id"),
+                                                   .bucket_field = "user_id",
                                                    .identifier = "u",
                                                    .start_ts = 0,
                                                    .stop_ts = 0,

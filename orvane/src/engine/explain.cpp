@@ -39,7 +39,8 @@ void take_answer(Explanation& out, const InternalResult& result) {
   out.value = decision.value;
   out.value_type = decision.value_type;
   for (const ExperimentEvent& event : decision.events) {
-    out.events.push_back({event.kind, event.feature_name, event.variant_name});
+    out.events.push_back(
+        {event.kind, std::string(event.feature_name), std::string(event.variant_name)});
   }
   if (!out.steps.empty() && out.steps.back().outcome == StepOutcome::Decided) {
     out.decided_by = out.steps.back().stage;

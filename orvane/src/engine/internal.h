@@ -134,7 +134,8 @@ inline bool in_range(const Variant& variant, float fraction) {
 
 // --- exposure events ---
 // No event when the feature does not emit events; errors for a feature without variant
-// set, without bucket_val, or a context without that field.
+// set, without bucket_val, or a context without that field. The event borrows its texts
+// from `feature`, `variant_name` (one of the feature's own) and `ctx`.
 Result<std::optional<ExperimentEvent>, OrvaneError> make_event(const Feature& feature,
                                                                EventKind kind,
                                                                std::string_view variant_name,

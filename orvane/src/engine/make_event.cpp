@@ -1,3 +1,8 @@
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+
 #include "engine/internal.h"
 
 namespace orvane {
@@ -23,8 +28,8 @@ Result<std::optional<ExperimentEvent>, OrvaneError> make_event(const Feature& fe
 
   ExperimentEvent event{
       .feature_name = feature.name,
-      .variant_name = std::string(variant_name),
-      .bucket_field = *set.bucket_val,
+      .variant_name = variant_name,
+      .bucket_field = set.bucket_val->name(),
       .identifier = {},
       .start_ts = set.start_ts,
       .stop_ts = set.stop_ts,
@@ -32,8 +37,16 @@ Result<std::optional<ExperimentEvent>, OrvaneError> make_event(const Feature& fe
       .feature_id = feature.id,
       .feature_version = feature.version,
       .kind = kind,
+      .rendered_identifier = nullptr,
   };
-  append_identifier_text(event.identifier, value);
+  if (const auto* text = std::get_if<std::string_view>(&value)) {
+    event.identifier = *text;
+  } else {
+    auto rendered = std::make_shared<std::string>();
+    append_identifier_text(*rendered, value);
+    event.identifier = *rendered;
+    event.rendered_identifier = std::move(rendered);
+  }
   return std::optional<ExperimentEvent>(std::move(event));
 }
 

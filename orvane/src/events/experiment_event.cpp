@@ -27,7 +27,7 @@ std::string_view event_kind_name(EventKind kind) {
 size_t compact_text_room(const ExperimentEvent& event) {
   // Ten values, nine separators and five numbers.
   return event.feature_name.size() + event.variant_name.size() + event.identifier.size() +
-         event.bucket_field.name().size() + event.owner.size() + 9 * kSeparator.size() +
+         event.bucket_field.size() + event.owner.size() + 9 * kSeparator.size() +
          5 * kNumberRoom;
 }
 
@@ -49,7 +49,7 @@ char* write_compact_text(char* out, const ExperimentEvent& event) {
   text(kSeparator);
   text(event.identifier);
   text(kSeparator);
-  text(event.bucket_field.name());
+  text(event.bucket_field);
   text(kSeparator);
   number(event.start_ts);
   text(kSeparator);

@@ -4,10 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
-
-#include "context/context_field.h"
 
 namespace orvane {
 
@@ -17,17 +16,26 @@ enum class EventKind : uint8_t { FracAvail = 0, Override = 1, Holdout = 2, Mutex
 // "FracAvail", "Override", "Holdout", "MutexGroup".
 std::string_view event_kind_name(EventKind kind);
 
+// The texts are borrowed: from the feature (its name, owner, variant and bucketing field)
+// and from the request (the identifier), which both outlive the decision being made. An
+// event is made on every exposed request, and copying five texts into strings of its own
+// cost more than the rest of the record; serialize_events copies the texts once, into the
+// batch that outlives the feature and the request.
 struct ExperimentEvent {
-  std::string feature_name;
-  std::string variant_name;
-  ContextField bucket_field;
-  std::string identifier;
+  std::string_view feature_name;
+  std::string_view variant_name;
+  std::string_view bucket_field;  // the bucketing field's name
+  std::string_view identifier;
   uint64_t start_ts = 0;
   uint64_t stop_ts = 0;
-  std::string owner;
+  std::string_view owner;
   uint32_t feature_id = 0;
   uint32_t feature_version = 0;
   EventKind kind = EventKind::FracAvail;
+  // The identifier's text when the request holds no text to borrow (a number, a flag or a
+  // JSON value of other_fields, written out as text); `identifier` points into it. Shared,
+  // so copies of the event point into the same text.
+  std::shared_ptr<const std::string> rendered_identifier = nullptr;
 };
 
 // kind::::feature_id::::feature_name::::feature_version::::variant_name::::identifier::::

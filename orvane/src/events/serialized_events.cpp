@@ -32,10 +32,36 @@ bool timestamps_fit(const std::vector<ExperimentEvent>& events) {
   return true;
 }
 
+namespace {
+
+// One of the request's fields that the documents carry, as it was when the decision was
+// made; which of the values is meant follows from the field's kind.
+struct Fact {
+  bool present = false;
+  bool flag = false;
+  int64_t number = 0;
+  std::string_view text;  // in the batch's own storage
+};
+
+// In the order of kEventOrder.
+using Facts = std::array<Fact, kEventOrder.size()>;
+
+// The texts of a batch that fit here are kept inside it, so that stamping a decision
+// allocates the batch alone: the record's five texts and the facts of a typical request
+// come to well under this.
+constexpr size_t kInlineText = 256;
+
+}  // namespace
+
 // What a decision's events were stamped with; written once, then only read.
 struct SerializedEvents::Batch {
+  // Leaves the text storage unwritten: make_shared would otherwise zero it first.
+  Batch() {}
+  Batch(const Batch&) = delete;
+  Batch& operator=(const Batch&) = delete;
+
   int64_t timestamp_ms = 0;
-  std::vector<ExperimentEvent> records;
+  std::vector<ExperimentEvent> records;  // their texts point into the storage below
   // The batch's UUID and the first event's, then the later events' own: most decisions
   // have one event, and its UUIDs need no allocation of their own.
   std::array<Uuid, 2> first_uuids;
@@ -43,7 +69,12 @@ struct SerializedEvents::Batch {
 
   // 0: the batch's UUID, 1 + i: event i's.
   const Uuid& uuid(size_t i) const { return i < 2 ? first_uuids[i] : later_uuids[i - 2]; }
-  Context facts;            // only the request's fields that the documents carry
+  Facts facts;  // only the request's fields that the documents carry
+
+  // Every text of the records and the facts, back to back: here when they fit, else in
+  // `heap_text`. The events and the request they came from may go before the batch does.
+  std::unique_ptr<char[]> heap_text;
+  char inline_text[kInlineText];
 };
 
 namespace {
@@ -160,25 +191,25 @@ constexpr OpenText field_open(const FixedFieldInfo& info, bool leads_record) {
   return open;
 }
 
-// Writes one field of the context; false, writing nothing, when the field is absent. A field
-// sent as a UUID counts as absent when it does not read as one: a device identifier that is
-// not a UUID is ordinary client data, not an error.
-template <FixedField Field, bool LeadsRecord>
-bool append_event_field(TextWriter& out, const Context& ctx) {
-  constexpr const FixedFieldInfo& info = fixed_field_info(Field);
+// Writes the field at `At` of kEventOrder; false, writing nothing, when the field is absent.
+// A field sent as a UUID counts as absent when it does not read as one: a device identifier
+// that is not a UUID is ordinary client data, not an error.
+template <size_t At, bool LeadsRecord>
+bool append_event_field(TextWriter& out, const Facts& facts) {
+  constexpr const FixedFieldInfo& info = fixed_field_info(kEventOrder[At]);
   static constexpr OpenText kOpen = field_open(info, LeadsRecord);
-  const auto& value = member_of<Field>(ctx);
-  if (!value) return false;
+  const Fact& fact = facts[At];
+  if (!fact.present) return false;
   if constexpr (info.event.as_uuid) {
-    std::optional<Uuid> uuid = parse_uuid(*value);
+    std::optional<Uuid> uuid = parse_uuid(fact.text);
     if (!uuid) return false;
     uuid_field(out, kOpen.view(), *uuid);
   } else if constexpr (info.value == FieldValue::String) {
-    str_field(out, kOpen.view(), *value);
+    str_field(out, kOpen.view(), fact.text);
   } else if constexpr (info.value == FieldValue::Bool) {
-    tf_field(out, kOpen.view(), *value);
+    tf_field(out, kOpen.view(), fact.flag);
   } else {
-    int_field(out, kOpen.view(), *value);
+    int_field(out, kOpen.view(), fact.number);
   }
   return true;
 }
@@ -202,19 +233,19 @@ constexpr size_t first_after(uint16_t record) {
 // One record: nothing when its leading field is absent, else the fields that are present,
 // in the order of their keys.
 template <size_t Lead, size_t... Rest>
-void append_record(TextWriter& out, const Context& ctx, std::index_sequence<Rest...>) {
-  if (!append_event_field<kEventOrder[Lead], true>(out, ctx)) return;
-  (append_event_field<kEventOrder[Lead + 1 + Rest], false>(out, ctx), ...);
+void append_record(TextWriter& out, const Facts& facts, std::index_sequence<Rest...>) {
+  if (!append_event_field<Lead, true>(out, facts)) return;
+  (append_event_field<Lead + 1 + Rest, false>(out, facts), ...);
   out.text("}}");
 }
 
 // The records of the fields at [Begin, End) of kEventOrder, each with its leading comma.
 template <size_t Begin, size_t End>
-void append_records(TextWriter& out, const Context& ctx) {
+void append_records(TextWriter& out, const Facts& facts) {
   if constexpr (Begin < End) {
     constexpr size_t kNext = record_end(Begin);
-    append_record<Begin>(out, ctx, std::make_index_sequence<kNext - Begin - 1>());
-    append_records<kNext, End>(out, ctx);
+    append_record<Begin>(out, facts, std::make_index_sequence<kNext - Begin - 1>());
+    append_records<kNext, End>(out, facts);
   }
 }
 
@@ -240,41 +271,30 @@ void append_stamp(TextWriter& out, int64_t timestamp_ms) {
 }
 
 // },"8":{"str":"batch"}<107..112>,"129":{"rec":
-void append_context(TextWriter& out, const Context& ctx, std::string_view batch_uuid) {
+void append_context(TextWriter& out, const Facts& facts, std::string_view batch_uuid) {
   out.text("},");
   str_field(out, R"("8":{"str":)", batch_uuid);
-  append_records<0, kRecordsBefore>(out, ctx);
+  append_records<0, kRecordsBefore>(out, facts);
   out.text(R"(,"129":{"rec":)");
 }
 
 // }<500>}
-void append_tail(TextWriter& out, const Context& ctx) {
+void append_tail(TextWriter& out, const Facts& facts) {
   out.text("}");
-  append_records<kRecordsBefore, kEventOrder.size()>(out, ctx);
+  append_records<kRecordsBefore, kEventOrder.size()>(out, facts);
   out.text("}");
 }
 
-// Room for the context's texts in the first document; the rest of it (a UUID's fixed
-// size too) is in kEventFrame.
-template <size_t... I>
-size_t context_text_size(const Context& ctx, std::index_sequence<I...>) {
+// Room for the facts' texts in the first document; the rest of it (a UUID's fixed size
+// too) is in kEventFrame.
+size_t facts_text_size(const Facts& facts) {
   size_t size = 0;
-  auto add = [&](auto field) {
-    constexpr const FixedFieldInfo& info = fixed_field_info(decltype(field)::value);
-    if constexpr (info.value == FieldValue::String && !info.event.as_uuid) {
-      if (const auto& text = member_of<decltype(field)::value>(ctx)) size += text->size();
-    }
-  };
-  (add(std::integral_constant<FixedField, kEventOrder[I]>()), ...);
+  for (const Fact& fact : facts) size += fact.text.size();  // empty unless a present text
   return size;
 }
 
-size_t context_text_size(const Context& ctx) {
-  return context_text_size(ctx, std::make_index_sequence<kEventOrder.size()>());
-}
-
 void append_experiment(TextWriter& out, const ExperimentEvent& event) {
-  std::string_view field = event.bucket_field.name();
+  std::string_view field = event.bucket_field;
   out.text("{");
   int_field(out, R"("1":{"i64":)", event.feature_id);
   str_field(out, R"(,"2":{"str":)", event.feature_name);
@@ -293,11 +313,64 @@ void append_experiment(TextWriter& out, const ExperimentEvent& event) {
   out.text("}");
 }
 
-// Copies the fields the documents carry, and no others: a context may hold large values
-// (other_fields) that no document needs.
+// Writes `text` at `at` and points `text` there; `at` moves past it.
+void keep_text(std::string_view& text, char*& at) {
+  if (!text.empty()) std::memcpy(at, text.data(), text.size());
+  text = std::string_view(at, text.size());
+  at += text.size();
+}
+
+// The size of the sent texts of `ctx`.
 template <size_t... I>
-void copy_sent_fields(Context& to, const Context& from, std::index_sequence<I...>) {
-  ((member_of<kEventOrder[I]>(to) = member_of<kEventOrder[I]>(from)), ...);
+size_t sent_text_size(const Context& ctx, std::index_sequence<I...>) {
+  size_t size = 0;
+  auto add = [&](auto at) {
+    constexpr FixedField kField = kEventOrder[decltype(at)::value];
+    if constexpr (fixed_field_info(kField).value == FieldValue::String) {
+      if (const auto& text = member_of<kField>(ctx)) size += text->size();
+    }
+  };
+  (add(std::integral_constant<size_t, I>()), ...);
+  return size;
+}
+
+// Takes the fields the documents carry, and no others: a context may hold large values
+// (other_fields) that no document needs. Texts are copied to `at`.
+template <size_t... I>
+void keep_sent_fields(Facts& facts, const Context& ctx, char*& at, std::index_sequence<I...>) {
+  auto keep = [&](auto position) {
+    constexpr size_t kAt = decltype(position)::value;
+    constexpr FixedField kField = kEventOrder[kAt];
+    const auto& value = member_of<kField>(ctx);
+    Fact& fact = facts[kAt];
+    fact.present = value.has_value();
+    if (!value) return;
+    if constexpr (fixed_field_info(kField).value == FieldValue::String) {
+      fact.text = *value;
+      keep_text(fact.text, at);
+    } else if constexpr (fixed_field_info(kField).value == FieldValue::Bool) {
+      fact.flag = *value;
+    } else {
+      fact.number = *value;
+    }
+  };
+  (keep(std::integral_constant<size_t, I>()), ...);
+}
+
+size_t record_text_size(const ExperimentEvent& event) {
+  return event.feature_name.size() + event.variant_name.size() + event.bucket_field.size() +
+         event.identifier.size() + event.owner.size();
+}
+
+// Copies the record's texts to `at`, so that it no longer borrows from the feature or the
+// request.
+void keep_record_texts(ExperimentEvent& event, char*& at) {
+  keep_text(event.feature_name, at);
+  keep_text(event.variant_name, at);
+  keep_text(event.bucket_field, at);
+  keep_text(event.identifier, at);
+  keep_text(event.owner, at);
+  event.rendered_identifier.reset();
 }
 
 }  // namespace
@@ -323,18 +396,18 @@ std::vector<Event> SerializedEvents::documents() const {
   std::vector<Event> documents;
   if (!batch_) return documents;
   const Batch& batch = *batch_;
-  const Context& ctx = batch.facts;
+  const Facts& facts = batch.facts;
   const std::array<char, 36> batch_chars = uuid_chars(batch.uuid(0));
   const std::string_view batch_uuid(batch_chars.data(), batch_chars.size());
   documents.reserve(batch.records.size());
   SharedParts parts;
-  const size_t shared_room = 256 + batch_uuid.size() + context_text_size(ctx);
+  const size_t shared_room = 256 + batch_uuid.size() + facts_text_size(facts);
   for (size_t i = 0; i < batch.records.size(); ++i) {
     const ExperimentEvent& event = batch.records[i];
     const std::array<char, 36> uuid_text = uuid_chars(batch.uuid(1 + i));
     const std::string_view uuid(uuid_text.data(), uuid_text.size());
 
-    std::string_view field = event.bucket_field.name();
+    std::string_view field = event.bucket_field;
     std::string json;
     {  // the writer leaves the document at its final length when it goes
       TextWriter out(json, kEventFrame + kEventHead.size() + shared_room + 2 * field.size() +
@@ -350,11 +423,11 @@ std::vector<Event> SerializedEvents::documents() const {
         out.room(string_room(uuid));
         out.json_string(uuid);
         parts.context_begin = out.size();
-        append_context(out, ctx, batch_uuid);
+        append_context(out, facts, batch_uuid);
         parts.context_end = out.size();
         append_experiment(out, event);
         parts.tail_begin = out.size();
-        append_tail(out, ctx);
+        append_tail(out, facts);
       } else {
         const std::string_view first = documents.front().json;
         out.text(first.substr(parts.stamp_begin, parts.stamp_end - parts.stamp_begin));
@@ -395,8 +468,17 @@ Result<SerializedEvents, EventError> SerializedEvents::stamp(const Context& ctx,
     std::copy(uuids.begin(), uuids.begin() + 2, batch->first_uuids.begin());
     std::copy(uuids.begin() + 2, uuids.end(), batch->later_uuids.begin());
   }
-  copy_sent_fields(batch->facts, ctx, std::make_index_sequence<kEventOrder.size()>());
+  constexpr auto kSent = std::make_index_sequence<kEventOrder.size()>();
+  size_t text_size = sent_text_size(ctx, kSent);
+  for (const ExperimentEvent& event : events) text_size += record_text_size(event);
+  char* at = batch->inline_text;
+  if (text_size > kInlineText) {
+    batch->heap_text = std::make_unique_for_overwrite<char[]>(text_size);
+    at = batch->heap_text.get();
+  }
+  keep_sent_fields(batch->facts, ctx, at, kSent);
   batch->records = std::move(events);
+  for (ExperimentEvent& event : batch->records) keep_record_texts(event, at);
   return SerializedEvents(std::move(batch));
 }
 

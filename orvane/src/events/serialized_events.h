@@ -88,7 +88,8 @@ class SerializedEvents {
 
 // Consumes `events`. Fails as a whole (no partial result) when a timestamp does not fit a
 // signed 64-bit integer, or when the OS random source cannot deliver. Reads `ctx` only and
-// keeps a copy of the facts the documents need, so `ctx` may go before the result does.
+// keeps a copy of the facts the documents need and of the texts the events borrow, so `ctx`
+// and whatever the events borrowed from may go before the result does.
 Result<SerializedEvents, EventError> serialize_events(const Context& ctx,
                                                       std::vector<ExperimentEvent>&& events);
 
