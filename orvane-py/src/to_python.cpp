@@ -1,6 +1,7 @@
 #include "to_python.h"
 
-#include <array>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -10,11 +11,44 @@
 #include "base/overloaded.h"
 #include "config/experiment.h"
 #include "context/context_field.h"
+#include "events/experiment_event.h"
 
 namespace nb = nanobind;
 
 namespace orvane {
 namespace {
+
+// Whether every byte of the text is below 0x80, eight bytes at a time.
+bool is_ascii(const char* text, size_t size) {
+  uint64_t bits = 0;
+  size_t at = 0;
+  for (; at + 8 <= size; at += 8) {
+    uint64_t word;
+    std::memcpy(&word, text + at, 8);
+    bits |= word;
+  }
+  if (at < size && size >= 8) {
+    uint64_t word;  // the last eight bytes, overlapping some already seen
+    std::memcpy(&word, text + size - 8, 8);
+    bits |= word;
+  } else {
+    for (; at < size; ++at) bits |= static_cast<unsigned char>(text[at]);
+  }
+  return (bits & 0x8080808080808080u) == 0;
+}
+
+// The compact text as a Python str, written straight into the str's own storage: its
+// length is known exactly, and the text is nearly always ASCII, which a str keeps at one
+// byte per character. Any other text is decoded as UTF-8 like every other text.
+nb::str compact_text_to_python(const ExperimentEvent& record) {
+  const size_t size = compact_text_size(record);
+  nb::str text = nb::steal<nb::str>(PyUnicode_New(static_cast<Py_ssize_t>(size), 127));
+  if (!text.is_valid()) throw nb::python_error();
+  char* begin = reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(text.ptr()));
+  write_compact_text(begin, record);
+  if (is_ascii(begin, size)) return text;
+  return str_to_python(std::string_view(begin, size));
+}
 
 nb::dict field_and(const ContextField& field, const char* key, nb::object value) {
   nb::dict d;
@@ -224,21 +258,13 @@ nb::dict value_dict(const std::optional<Decision>& decision) {
 }
 
 nb::list event_texts(const std::optional<Decision>& decision) {
-  nb::list list;
-  if (!decision) return list;
-  // Each text is written on the stack when it fits, so that only the Python strings are
-  // allocated; a longer one goes through a string of its own.
-  std::array<char, 512> stack;
-  std::string heap;
-  for (size_t i = 0; i < decision->events.size(); ++i) {
-    const ExperimentEvent& record = decision->events.record(i);
-    char* begin = stack.data();
-    if (const size_t room = compact_text_room(record); room > stack.size()) {
-      heap.resize(room);
-      begin = heap.data();
-    }
-    const char* end = write_compact_text(begin, record);
-    list.append(str_to_python(std::string_view(begin, static_cast<size_t>(end - begin))));
+  const size_t count = decision ? decision->events.size() : 0;
+  // Made at its final length and filled in place, which appending would grow into.
+  nb::list list = nb::steal<nb::list>(PyList_New(static_cast<Py_ssize_t>(count)));
+  if (!list.is_valid()) throw nb::python_error();
+  for (size_t i = 0; i < count; ++i) {
+    PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i),
+                    compact_text_to_python(decision->events.record(i)).release().ptr());
   }
   return list;
 }

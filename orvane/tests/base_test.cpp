@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/json.h"
 #include "base/quote.h"
+#include "base/raw_text.h"
 
 namespace orvane {
 namespace {
@@ -108,6 +115,42 @@ TEST(Json, FloatDebug) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(float_debug(c.value), c.text);
+  }
+}
+
+TEST(RawText, DecimalMatchesToChars) {
+  // Every digit count's first and last value, the widths' limits, and a spread between.
+  std::vector<uint64_t> values = {0, UINT32_MAX, uint64_t{UINT32_MAX} + 1, INT64_MAX,
+                                  uint64_t{INT64_MAX} + 1, UINT64_MAX, 1767225600000};
+  for (uint64_t power = 1; power <= UINT64_MAX / 10; power *= 10) {
+    values.insert(values.end(), {power, power - 1, power * 10 - 1, power + 1, power * 5});
+  }
+  uint64_t spread = 0x9E3779B97F4A7C15u;
+  for (int i = 0; i < 2000; ++i) {
+    spread = spread * 6364136223846793005u + 1442695040888963407u;
+    values.push_back(spread >> (i % 64));
+  }
+  for (uint64_t value : values) {
+    char expected[24];
+    const std::string_view want(expected,
+                                static_cast<size_t>(std::to_chars(expected, expected + 24, value).ptr - expected));
+    char written[24];
+    std::fill(std::begin(written), std::end(written), '#');
+    char* end = put_decimal(written, value);
+    ASSERT_EQ(std::string_view(written, static_cast<size_t>(end - written)), want) << value;
+    EXPECT_EQ(decimal_digits(value), want.size()) << value;
+    EXPECT_EQ(written[want.size()], '#') << value;  // nothing past the end
+  }
+}
+
+TEST(RawText, PutTextCopiesEveryLengthExactly) {
+  std::string source;
+  for (int i = 0; i < 40; ++i) source += static_cast<char>('a' + i % 26);
+  for (size_t size = 0; size <= source.size(); ++size) {
+    std::string out(size + 8, '#');
+    char* end = put_text(out.data() + 4, std::string_view(source).substr(0, size));
+    EXPECT_EQ(end, out.data() + 4 + size) << size;
+    EXPECT_EQ(out, "####" + source.substr(0, size) + "####") << size;
   }
 }
 

@@ -1,16 +1,17 @@
 #include "events/experiment_event.h"
 
-#include <charconv>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include "base/raw_text.h"
 
 namespace orvane {
 namespace {
 
 constexpr std::string_view kSeparator = "::::";
-constexpr size_t kNumberRoom = 20;  // the longest decimal form of a 64-bit number
+// The kind's number is written as its one digit.
+static_assert(static_cast<unsigned>(EventKind::MutexGroup) < 10);
 
 }  // namespace
 
@@ -24,44 +25,44 @@ std::string_view event_kind_name(EventKind kind) {
   return "FracAvail";  // unreachable for a valid enumerator; keeps -Wreturn-type quiet
 }
 
-size_t compact_text_room(const ExperimentEvent& event) {
-  // Ten values, nine separators and five numbers.
+size_t compact_text_size(const ExperimentEvent& event) {
+  // Ten values and nine separators.
   return event.feature_name.size() + event.variant_name.size() + event.identifier.size() +
          event.bucket_field.size() + event.owner.size() + 9 * kSeparator.size() +
-         5 * kNumberRoom;
+         1 + decimal_digits(event.feature_id) +
+         decimal_digits(event.feature_version) + decimal_digits(event.start_ts) +
+         decimal_digits(event.stop_ts);
 }
 
 char* write_compact_text(char* out, const ExperimentEvent& event) {
-  auto text = [&out](std::string_view value) {
-    std::memcpy(out, value.data(), value.size());
-    out += value.size();
+  auto separator = [&out] {
+    std::memcpy(out, kSeparator.data(), kSeparator.size());
+    out += kSeparator.size();
   };
-  auto number = [&out](auto value) { out = std::to_chars(out, out + kNumberRoom, value).ptr; };
-  number(static_cast<unsigned>(event.kind));
-  text(kSeparator);
-  number(event.feature_id);
-  text(kSeparator);
-  text(event.feature_name);
-  text(kSeparator);
-  number(event.feature_version);
-  text(kSeparator);
-  text(event.variant_name);
-  text(kSeparator);
-  text(event.identifier);
-  text(kSeparator);
-  text(event.bucket_field);
-  text(kSeparator);
-  number(event.start_ts);
-  text(kSeparator);
-  number(event.stop_ts);
-  text(kSeparator);
-  text(event.owner);
-  return out;
+  *out++ = static_cast<char>('0' + static_cast<unsigned>(event.kind));
+  separator();
+  out = put_decimal(out, event.feature_id);
+  separator();
+  out = put_text(out, event.feature_name);
+  separator();
+  out = put_decimal(out, event.feature_version);
+  separator();
+  out = put_text(out, event.variant_name);
+  separator();
+  out = put_text(out, event.identifier);
+  separator();
+  out = put_text(out, event.bucket_field);
+  separator();
+  out = put_decimal(out, event.start_ts);
+  separator();
+  out = put_decimal(out, event.stop_ts);
+  separator();
+  return put_text(out, event.owner);
 }
 
 std::string compact_text(const ExperimentEvent& event) {
-  std::string out(compact_text_room(event), '\0');
-  out.resize(static_cast<size_t>(write_compact_text(out.data(), event) - out.data()));
+  std::string out(compact_text_size(event), '\0');
+  write_compact_text(out.data(), event);
   return out;
 }
 

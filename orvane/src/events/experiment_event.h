@@ -41,10 +41,10 @@ struct ExperimentEvent {
 // kind::::feature_id::::feature_name::::feature_version::::variant_name::::identifier::::
 // bucket_field::::start_ts::::stop_ts::::owner — numbers in decimal, texts unescaped.
 std::string compact_text(const ExperimentEvent& event);
-// The same text written at `out`, which has room for compact_text_room(event) bytes (an
-// upper bound); returns the end of the text. For a reader that copies the text elsewhere
-// at once and so needs no string of its own.
-size_t compact_text_room(const ExperimentEvent& event);
+// The same text written at `out`, which has room for compact_text_size(event) bytes, its
+// exact length; returns the end of the text. For a reader that puts the text elsewhere at
+// once (a Python string of that length) and so needs no string of its own.
+size_t compact_text_size(const ExperimentEvent& event);
 char* write_compact_text(char* out, const ExperimentEvent& event);
 
 }  // namespace orvane
