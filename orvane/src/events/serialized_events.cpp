@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "base/json.h"
+#include "base/raw_text.h"
 #include "base/text_writer.h"
 #include "context/fixed_fields.h"
 #include "events/clock.h"
@@ -35,16 +36,23 @@ bool timestamps_fit(const std::vector<ExperimentEvent>& events) {
 namespace {
 
 // One of the request's fields that the documents carry, as it was when the decision was
-// made; which of the values is meant follows from the field's kind.
+// made; the field's kind says which member holds it.
 struct Fact {
-  bool present = false;
-  bool flag = false;
-  int64_t number = 0;
+  bool flag;
+  int64_t number;
   std::string_view text;  // in the batch's own storage
 };
 
-// In the order of kEventOrder.
-using Facts = std::array<Fact, kEventOrder.size()>;
+// The facts in the order of kEventOrder. Only the present ones are written: a request
+// typically has a few of them.
+struct Facts {
+  uint32_t present = 0;  // bit i for the field at i
+  size_t text_size = 0;  // of the texts together
+  std::array<Fact, kEventOrder.size()> values;
+
+  bool has(size_t at) const { return (present >> at & 1) != 0; }
+};
+static_assert(kEventOrder.size() <= 32, "one bit of Facts::present per sent field");
 
 // The texts of a batch that fit here are kept inside it, so that stamping a decision
 // allocates the batch alone: the record's five texts and the facts of a typical request
@@ -198,8 +206,8 @@ template <size_t At, bool LeadsRecord>
 bool append_event_field(TextWriter& out, const Facts& facts) {
   constexpr const FixedFieldInfo& info = fixed_field_info(kEventOrder[At]);
   static constexpr OpenText kOpen = field_open(info, LeadsRecord);
-  const Fact& fact = facts[At];
-  if (!fact.present) return false;
+  if (!facts.has(At)) return false;
+  const Fact& fact = facts.values[At];
   if constexpr (info.event.as_uuid) {
     std::optional<Uuid> uuid = parse_uuid(fact.text);
     if (!uuid) return false;
@@ -285,13 +293,6 @@ void append_tail(TextWriter& out, const Facts& facts) {
   out.text("}");
 }
 
-// Room for the facts' texts in the first document; the rest of it (a UUID's fixed size
-// too) is in kEventFrame.
-size_t facts_text_size(const Facts& facts) {
-  size_t size = 0;
-  for (const Fact& fact : facts) size += fact.text.size();  // empty unless a present text
-  return size;
-}
 
 void append_experiment(TextWriter& out, const ExperimentEvent& event) {
   std::string_view field = event.bucket_field;
@@ -315,9 +316,9 @@ void append_experiment(TextWriter& out, const ExperimentEvent& event) {
 
 // Writes `text` at `at` and points `text` there; `at` moves past it.
 void keep_text(std::string_view& text, char*& at) {
-  if (!text.empty()) std::memcpy(at, text.data(), text.size());
-  text = std::string_view(at, text.size());
-  at += text.size();
+  char* const copy = at;
+  at = put_text(at, text);
+  text = std::string_view(copy, text.size());
 }
 
 // The size of the sent texts of `ctx`.
@@ -342,9 +343,9 @@ void keep_sent_fields(Facts& facts, const Context& ctx, char*& at, std::index_se
     constexpr size_t kAt = decltype(position)::value;
     constexpr FixedField kField = kEventOrder[kAt];
     const auto& value = member_of<kField>(ctx);
-    Fact& fact = facts[kAt];
-    fact.present = value.has_value();
     if (!value) return;
+    facts.present |= uint32_t{1} << kAt;
+    Fact& fact = facts.values[kAt];
     if constexpr (fixed_field_info(kField).value == FieldValue::String) {
       fact.text = *value;
       keep_text(fact.text, at);
@@ -401,7 +402,7 @@ std::vector<Event> SerializedEvents::documents() const {
   const std::string_view batch_uuid(batch_chars.data(), batch_chars.size());
   documents.reserve(batch.records.size());
   SharedParts parts;
-  const size_t shared_room = 256 + batch_uuid.size() + facts_text_size(facts);
+  const size_t shared_room = 256 + batch_uuid.size() + facts.text_size;
   for (size_t i = 0; i < batch.records.size(); ++i) {
     const ExperimentEvent& event = batch.records[i];
     const std::array<char, 36> uuid_text = uuid_chars(batch.uuid(1 + i));
@@ -469,13 +470,15 @@ Result<SerializedEvents, EventError> SerializedEvents::stamp(const Context& ctx,
     std::copy(uuids.begin() + 2, uuids.end(), batch->later_uuids.begin());
   }
   constexpr auto kSent = std::make_index_sequence<kEventOrder.size()>();
-  size_t text_size = sent_text_size(ctx, kSent);
+  const size_t facts_text_size = sent_text_size(ctx, kSent);
+  size_t text_size = facts_text_size;
   for (const ExperimentEvent& event : events) text_size += record_text_size(event);
   char* at = batch->inline_text;
   if (text_size > kInlineText) {
     batch->heap_text = std::make_unique_for_overwrite<char[]>(text_size);
     at = batch->heap_text.get();
   }
+  batch->facts.text_size = facts_text_size;
   keep_sent_fields(batch->facts, ctx, at, kSent);
   batch->records = std::move(events);
   for (ExperimentEvent& event : batch->records) keep_record_texts(event, at);
