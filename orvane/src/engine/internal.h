@@ -140,6 +140,11 @@ Result<std::optional<ExperimentEvent>, OrvaneError> make_event(const Feature& fe
                                                                EventKind kind,
                                                                std::string_view variant_name,
                                                                const Context& ctx);
+// The same for a stage that has read the bucketing field's value from the request already.
+Result<std::optional<ExperimentEvent>, OrvaneError> make_event(const Feature& feature,
+                                                               EventKind kind,
+                                                               std::string_view variant_name,
+                                                               const FieldView& identifier);
 
 // --- stages ---
 // How deep holdout and mutex groups may nest within one decision before the decision

@@ -14,11 +14,21 @@ Result<std::optional<ExperimentEvent>, OrvaneError> make_event(const Feature& fe
   // A feature that does not emit events needs none of the bucketing data, so this check
   // comes before the ones that could fail.
   if (!feature.emit_event) return std::optional<ExperimentEvent>();
+  const std::optional<VariantSet>& set = feature.variant_set;
+  const FieldView identifier =
+      set && set->bucket_val ? view_field(*set->bucket_val, ctx) : FieldView();
+  return make_event(feature, kind, variant_name, identifier);
+}
+
+Result<std::optional<ExperimentEvent>, OrvaneError> make_event(const Feature& feature,
+                                                               EventKind kind,
+                                                               std::string_view variant_name,
+                                                               const FieldView& value) {
+  if (!feature.emit_event) return std::optional<ExperimentEvent>();
   if (!feature.variant_set) return OrvaneError{errors::MissingVariantSet{}};
   const VariantSet& set = *feature.variant_set;
   if (!set.bucket_val) return OrvaneError{errors::MissingBucketValInConfig{}};
 
-  FieldView value = view_field(*set.bucket_val, ctx);
   // A missing field is reported as a configuration problem here, not as a context one:
   // the bucketing stage has already checked the context for its own decisions, so only an
   // override on a feature bucketed by an absent field reaches this.

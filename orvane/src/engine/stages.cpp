@@ -166,7 +166,7 @@ StageResult fractional_availability(const Feature& feature, const Context& ctx, 
   if constexpr (!kWithEvent) {
     return Decided{variant_decision(feature, chosen->name, Json(), std::nullopt, std::nullopt)};
   } else {
-    auto event = make_event(feature, EventKind::FracAvail, chosen->name, ctx);
+    auto event = make_event(feature, EventKind::FracAvail, chosen->name, identifier);
     if (!event) return std::move(event).error();
     return Decided{
         variant_decision(feature, chosen->name, Json(), std::move(*event), std::nullopt)};
