@@ -105,9 +105,11 @@ namespace {
 
 // The chain's loop. `run` runs one stage given its index in the chain, and `ended_at`
 // hears the index of the stage that decided; choose passes a plain dispatch and a no-op,
-// so its loop is the same code as if written for it alone.
+// so its loop is the same code as if written for it alone. Both are taken by reference:
+// a copy of the capture block, written and read back at once, stalls on every decision.
 template <class RunStage, class EndedAt>
-InternalResult run_chain(const std::vector<Stage>& chain, RunStage run, EndedAt ended_at) {
+InternalResult run_chain(const std::vector<Stage>& chain, const RunStage& run,
+                         const EndedAt& ended_at) {
   // Events handed over by Continue; they reach the caller only if a later stage decides.
   std::vector<ExperimentEvent> carried;
   for (size_t index = 0; index < chain.size(); ++index) {
