@@ -274,6 +274,59 @@ const DecideResult* AllDecisions::find(std::string_view name) const {
   return nullptr;
 }
 
+namespace {
+
+// Deciding a feature reads its record and, behind pointers, its override list, its
+// variants and the top of its targeting tree: blocks scattered over the heap, which a
+// request over every feature would otherwise wait for one after another. Each is asked for
+// ahead of the feature's turn, once the block that points to it has arrived: the record
+// three features ahead, what it points to two ahead, the level after that one ahead. Only
+// the first line of each block is asked for; asking for whole lists measured slower.
+void prefetch_record(const Feature& feature) {
+  constexpr size_t kLine = 64;
+  const char* at = reinterpret_cast<const char*>(&feature);
+  for (size_t offset = 0; offset < sizeof(Feature); offset += kLine) __builtin_prefetch(at + offset);
+}
+
+// The storage of a tree node's children: what evaluating it reads next.
+void prefetch_children(const TargetingTree& tree) {
+  std::visit(Overloaded{
+                 [](const AllNode& node) { __builtin_prefetch(node.children.data()); },
+                 [](const AnyNode& node) { __builtin_prefetch(node.children.data()); },
+                 [](const NotNode& node) { __builtin_prefetch(node.child.get()); },
+                 [](const auto&) {},
+             },
+             tree.node);
+}
+
+void prefetch_parts(const Feature& feature) {
+  if (feature.overrides) __builtin_prefetch(feature.overrides->data());
+  if (feature.variant_set) __builtin_prefetch(feature.variant_set->variants.data());
+  if (feature.targeting) prefetch_children(*feature.targeting);
+}
+
+void prefetch_grandchildren(const Feature& feature) {
+  if (!feature.targeting) return;
+  std::visit(Overloaded{
+                 [](const AllNode& node) {
+                   for (const TargetingTree& child : node.children) prefetch_children(child);
+                 },
+                 [](const AnyNode& node) {
+                   for (const TargetingTree& child : node.children) prefetch_children(child);
+                 },
+                 [](const auto&) {},
+             },
+             feature.targeting->node);
+}
+
+void prefetch_ahead(const FeatureList& features, size_t i) {
+  if (i + 3 < features.size()) prefetch_record(*features[i + 3]);
+  if (i + 2 < features.size()) prefetch_parts(*features[i + 2]);
+  if (i + 1 < features.size()) prefetch_grandchildren(*features[i + 1]);
+}
+
+}  // namespace
+
 AllDecisions choose_all(const Orvane& engine, const Context& ctx,
                         const std::optional<ContextField>& identifier_type) {
   const FeatureList& features = engine.features();
@@ -295,6 +348,7 @@ AllDecisions choose_all(const Orvane& engine, const Context& ctx,
   entries.reserve(count);
   SharedGroupDecisions groups;
   for (size_t i = 0; i < features.size(); ++i) {
+    prefetch_ahead(features, i);
     if (!decided[i]) continue;
     const Feature& feature = *features[i];
     entries.emplace_back(feature.name, decide(engine, feature, ctx, groups));
