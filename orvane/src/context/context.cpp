@@ -48,21 +48,6 @@ DebugNode context_debug_node(const Context& ctx) {
   return DebugNode::record("Context", std::move(fields));
 }
 
-FieldView view_string(const std::optional<std::string>& v) {
-  if (!v) return std::monostate{};
-  return std::string_view(*v);
-}
-
-template <class T>
-FieldView view_scalar(const std::optional<T>& v) {
-  if (!v) return std::monostate{};
-  if constexpr (std::is_same_v<T, bool>) {
-    return *v;
-  } else {
-    return static_cast<int64_t>(*v);
-  }
-}
-
 }  // namespace
 
 FieldView view_field(const ContextField& field, const Context& ctx) {
@@ -72,14 +57,7 @@ FieldView view_field(const ContextField& field, const Context& ctx) {
     if (it == ctx.other_fields->end()) return std::monostate{};
     return &it->second;
   }
-  const FixedFieldInfo& info = fixed_field_info(field.kind());
-  switch (info.value) {
-    case FieldValue::String: return view_string(ctx.*info.text);
-    case FieldValue::Bool: return view_scalar(ctx.*info.flag);
-    case FieldValue::Int32: return view_scalar(ctx.*info.int32);
-    case FieldValue::Int64: return view_scalar(ctx.*info.int64);
-  }
-  return std::monostate{};
+  return view_fixed_field(field.kind(), ctx);
 }
 
 std::optional<Json> get_value(const ContextField& field, const Context& ctx) {

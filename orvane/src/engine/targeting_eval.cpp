@@ -12,6 +12,7 @@
 #include <system_error>
 #include <variant>
 
+#include "context/fixed_fields.h"
 #include "engine/internal.h"
 
 namespace orvane {
@@ -284,7 +285,7 @@ struct Eval {
 
   // The context value a leaf compares, shown to the trace as it is read.
   FieldView read(const ContextField& field) const {
-    FieldView view = view_field(field, ctx);
+    FieldView view = field.is_other() ? view_field(field, ctx) : view_fixed_field(field.kind(), ctx);
     trace.leaf_read(view);
     return view;
   }
