@@ -205,11 +205,14 @@ DecideResult finish_decision(InternalResult internal, const Context& ctx) {
   if (!*internal) return std::optional<Decision>();
   InternalDecision& decision = **internal;
 
-  // Serialised even without events, so every decision goes through the same path and
-  // comes out with two (possibly empty) lists.
-  auto serialized = serialize_events(ctx, std::move(decision.events));
-  if (!serialized) {
-    return OrvaneError{errors::MalformedEvent{std::move(serialized.error().message)}};
+  // Most decisions expose nothing: they need no stamp, and cannot fail to get one.
+  SerializedEvents events;
+  if (!decision.events.empty()) {
+    auto serialized = serialize_events(ctx, std::move(decision.events));
+    if (!serialized) {
+      return OrvaneError{errors::MalformedEvent{std::move(serialized.error().message)}};
+    }
+    events = std::move(serialized).value();
   }
   return DecideResult(Decision{
       .feature_id = decision.feature_id,
@@ -219,7 +222,7 @@ DecideResult finish_decision(InternalResult internal, const Context& ctx) {
                                             : std::nullopt,
       .value = std::move(decision.value),
       .value_type = decision.value_type,
-      .events = std::move(serialized).value(),
+      .events = std::move(events),
   });
 }
 
