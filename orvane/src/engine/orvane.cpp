@@ -12,6 +12,29 @@
 
 namespace orvane {
 
+namespace {
+
+// The indices of the features choose_all decides, in feature order. Of features sharing a
+// name, only the last one choose_all decides gives the entry, so the others are not decided
+// at all. Walking back from the end finds it first; names that are unique, nearly always
+// all of them, need no look-up.
+std::vector<size_t> indices_decided(const Orvane& engine,
+                                    const std::optional<ContextField>& identifier_type) {
+  const FeatureList& features = engine.features();
+  std::vector<size_t> decided;
+  std::unordered_set<std::string_view> names_taken;
+  for (size_t i = features.size(); i-- > 0;) {
+    const Feature& feature = *features[i];
+    if (!decided_by_choose_all(feature, identifier_type)) continue;
+    if (engine.shares_name(i) && !names_taken.emplace(feature.name).second) continue;
+    decided.push_back(i);
+  }
+  std::reverse(decided.begin(), decided.end());
+  return decided;
+}
+
+}  // namespace
+
 Orvane::Orvane(FeatureList features, std::vector<Stage> chain)
     : features_(std::move(features)), chain_(std::move(chain)) {
   // The views point into the features, which are shared immutable objects, so they stay
@@ -31,6 +54,7 @@ Orvane::Orvane(FeatureList features, std::vector<Stage> chain)
       shared_names_[first_by_name_.find(features_[i]->name)->second] = true;
     }
   }
+  decided_by_default_ = indices_decided(*this, std::nullopt);
 }
 
 const Feature* Orvane::find_feature(std::string_view name) const {
@@ -322,10 +346,11 @@ void prefetch_grandchildren(const Feature& feature) {
              feature.targeting->node);
 }
 
-void prefetch_ahead(const FeatureList& features, size_t i) {
-  if (i + 3 < features.size()) prefetch_record(*features[i + 3]);
-  if (i + 2 < features.size()) prefetch_parts(*features[i + 2]);
-  if (i + 1 < features.size()) prefetch_grandchildren(*features[i + 1]);
+// `order` lists the features to decide; `k` is the position of the one about to be.
+void prefetch_ahead(const FeatureList& features, const std::vector<size_t>& order, size_t k) {
+  if (k + 3 < order.size()) prefetch_record(*features[order[k + 3]]);
+  if (k + 2 < order.size()) prefetch_parts(*features[order[k + 2]]);
+  if (k + 1 < order.size()) prefetch_grandchildren(*features[order[k + 1]]);
 }
 
 }  // namespace
@@ -333,27 +358,16 @@ void prefetch_ahead(const FeatureList& features, size_t i) {
 AllDecisions choose_all(const Orvane& engine, const Context& ctx,
                         const std::optional<ContextField>& identifier_type) {
   const FeatureList& features = engine.features();
-  // Of features sharing a name, only the last one choose_all decides gives the entry, so
-  // the others are not decided at all. Walking back from the end finds it first; names
-  // that are unique, nearly always all of them, need no look-up.
-  std::vector<unsigned char> decided(features.size());
-  std::unordered_set<std::string_view> names_taken;
-  size_t count = 0;
-  for (size_t i = features.size(); i-- > 0;) {
-    const Feature& feature = *features[i];
-    if (!decided_by_choose_all(feature, identifier_type)) continue;
-    if (engine.shares_name(i) && !names_taken.emplace(feature.name).second) continue;
-    decided[i] = true;
-    ++count;
-  }
+  std::vector<size_t> filtered;
+  if (identifier_type) filtered = indices_decided(engine, identifier_type);
+  const std::vector<size_t>& order = identifier_type ? filtered : engine.decided_by_default();
 
   std::vector<AllDecisions::Entry> entries;
-  entries.reserve(count);
+  entries.reserve(order.size());
   SharedGroupDecisions groups;
-  for (size_t i = 0; i < features.size(); ++i) {
-    prefetch_ahead(features, i);
-    if (!decided[i]) continue;
-    const Feature& feature = *features[i];
+  for (size_t k = 0; k < order.size(); ++k) {
+    prefetch_ahead(features, order, k);
+    const Feature& feature = *features[order[k]];
     entries.emplace_back(feature.name, decide(engine, feature, ctx, groups));
   }
   return AllDecisions(std::move(entries));

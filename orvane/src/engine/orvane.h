@@ -35,6 +35,9 @@ class Orvane {
   const Feature* find_feature(std::string_view name) const;
   // Whether another feature of the list carries the name of features()[index].
   bool shares_name(size_t index) const { return !shared_names_.empty() && shared_names_[index]; }
+  // The indices of the features choose_all decides when no identifier type is given, in
+  // feature order: the same for every such request, so worked out once.
+  const std::vector<size_t>& decided_by_default() const { return decided_by_default_; }
 
  private:
   FeatureList features_;
@@ -43,6 +46,7 @@ class Orvane {
   std::unordered_map<std::string_view, size_t> first_by_name_;
   // One flag per feature, set when its name is not unique; empty when every name is.
   std::vector<bool> shared_names_;
+  std::vector<size_t> decided_by_default_;
 };
 
 // The answers of choose_all, one entry per feature name, in the order of the feature list.
