@@ -13,25 +13,27 @@
 
 namespace orvane {
 
+// The `n` bytes at `from`, sizeof(Word) <= n <= 2 * sizeof(Word), as a first and a last
+// word that overlap when n is less than two words.
+template <class Word>
+void put_two_words(char* out, const char* from, size_t n) {
+  Word head;
+  Word tail;
+  std::memcpy(&head, from, sizeof(Word));
+  std::memcpy(&tail, from + n - sizeof(Word), sizeof(Word));
+  std::memcpy(out, &head, sizeof(Word));
+  std::memcpy(out + n - sizeof(Word), &tail, sizeof(Word));
+}
+
 // Copies `text` to `out` and returns the end of the copy. Up to 16 bytes (nearly every
 // identifier, name and variant) as two overlapping loads and stores, without a call.
 inline char* put_text(char* out, std::string_view text) {
   const char* from = text.data();
   const size_t n = text.size();
   if (n >= 8 && n <= 16) {
-    uint64_t head;
-    uint64_t tail;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&tail, from + n - 8, 8);
-    std::memcpy(out, &head, 8);
-    std::memcpy(out + n - 8, &tail, 8);
+    put_two_words<uint64_t>(out, from, n);
   } else if (n >= 4 && n < 8) {
-    uint32_t head;
-    uint32_t tail;
-    std::memcpy(&head, from, 4);
-    std::memcpy(&tail, from + n - 4, 4);
-    std::memcpy(out, &head, 4);
-    std::memcpy(out + n - 4, &tail, 4);
+    put_two_words<uint32_t>(out, from, n);
   } else if (n > 0 && n < 4) {
     // One, two or three bytes: the first, the middle and the last cover them all.
     const char first = from[0];
